@@ -63,9 +63,55 @@ void *MMemReallocStatic(MMemMgr pool, void *block, uint32_t size);
 /* ===== end static memory pool ===== */
 
 /* ===== Streams ===== */
+
+#define MSTREAM_KIND_FILE 1u
+#define MSTREAM_KIND_MEMORY 2u
+
+/* Seek origins (note: MStreamSeek takes the origin before the offset). */
+#define MSTREAM_SEEK_BEGIN 0
+#define MSTREAM_SEEK_END 1
+#define MSTREAM_SEEK_CURRENT 2
+
+/* Open modes of MStreamOpenFromFileS/W; any other value reads. */
+#define MSTREAM_MODE_READ 1         /* "rb" */
+#define MSTREAM_MODE_WRITE 2        /* "wb" */
+#define MSTREAM_MODE_APPEND 3       /* "ab" */
+#define MSTREAM_MODE_READ_WRITE 4   /* "rb+" */
+#define MSTREAM_MODE_CREATE_RW 5    /* "wb+" */
+#define MSTREAM_MODE_READ_APPEND 6  /* "ab+" */
+
+/* Memory streams grow by chunks of this many bytes. */
+#define MSTREAM_CHUNK_SIZE 16384
+
+typedef struct MStreamChunk {
+    int32_t capacity;           /* data bytes that follow this header */
+    struct MStreamChunk *next;
+} MStreamChunk;
+
+typedef struct MStreamChunkList {
+    MStreamChunk *first;
+    MStreamChunk *current;
+} MStreamChunkList;
+
+/* What a stream handle points to. */
+typedef struct MStream {
+    void *base;                 /* FILE*, or the memory buffer in use */
+    uint32_t kind;              /* MSTREAM_KIND_FILE or MSTREAM_KIND_MEMORY */
+    int32_t chunkCapacity;      /* memory: bytes in the buffer in use */
+    int32_t chunkPos;           /* memory: position inside that buffer */
+    MStreamChunkList *chunkList; /* memory: library-owned chunks, or null */
+    int32_t size;               /* memory: logical length of the data */
+} MStream;
+
+uint32_t MStreamRead(MStream *stream, void *buffer, uint32_t n);
+uint32_t MStreamWrite(MStream *stream, const void *buffer, uint32_t n);
+int32_t MStreamSeek(MStream *stream, int32_t origin, int32_t offset);
+int32_t MStreamTell(MStream *stream);
+uint32_t MStreamFlush(MStream *stream);
 /* ===== end streams ===== */
 
 /* ===== Strings and character conversion ===== */
+char *MSCsCpy(char *dst, const char *src);
 /* ===== end strings ===== */
 
 /* ===== Threads, events, mutexes and time ===== */
