@@ -9,6 +9,12 @@ if(QV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+option(QV_SANITIZE_THREAD "Build with ThreadSanitizer" OFF)
+if(QV_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # The libraries carry no C++ runtime: no exceptions, no RTTI, no guarded
 # statics, and libgcc linked in statically so that libstdc++ and libgcc_s
 # never appear among their needed libraries.

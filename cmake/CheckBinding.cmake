@@ -1,0 +1,71 @@
+# Checks how the two libraries bind (run with cmake -P):
+#   - libqvbase needs only libc (and libpthread where separate): no C++
+#     runtime, no libgcc_s;
+#   - libqvjpeg records no dependency on libqvbase, and the only libqvbase
+#     functions it references are the ten of its platform binding;
+#   - both libraries export every name listed in EXPORTS_FILE.
+# Inputs: READELF, NM, QVBASE, QVJPEG, EXPORTS_FILE.
+
+function(needed_libraries library out)
+  execute_process(COMMAND ${READELF} -d ${library} OUTPUT_VARIABLE dynamic
+                  COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" entries "${dynamic}")
+  list(TRANSFORM entries REPLACE "Shared library: \\[([^]]+)\\]" "\\1")
+  set(${out} "${entries}" PARENT_SCOPE)
+endfunction()
+
+function(dynamic_symbols library flags out)
+  execute_process(COMMAND ${NM} -D ${flags} ${library} OUTPUT_VARIABLE listing
+                  COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+  list(TRANSFORM lines REPLACE "^.* " "")
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
+set(failures "")
+
+needed_libraries(${QVBASE} base_needed)
+message(STATUS "libqvbase NEEDED: ${base_needed}")
+foreach(entry IN LISTS base_needed)
+  if(NOT entry MATCHES "^(libc\\.so|libpthread\\.so|ld-linux)")
+    list(APPEND failures "libqvbase needs ${entry}")
+  endif()
+endforeach()
+
+needed_libraries(${QVJPEG} jpeg_needed)
+message(STATUS "libqvjpeg NEEDED: ${jpeg_needed}")
+foreach(entry IN LISTS jpeg_needed)
+  if(NOT entry MATCHES "^(libc\\.so|ld-linux)")
+    list(APPEND failures "libqvjpeg needs ${entry}")
+  endif()
+endforeach()
+
+set(platform_binding MMemAlloc MMemFree MMemCpy MMemSet MSCsCpy
+    MStreamRead MStreamWrite MStreamSeek MStreamTell MStreamFlush)
+dynamic_symbols(${QVJPEG} "--undefined-only" jpeg_undefined)
+dynamic_symbols(${QVBASE} "--defined-only" base_defined)
+foreach(symbol IN LISTS jpeg_undefined)
+  if(symbol IN_LIST base_defined AND NOT symbol IN_LIST platform_binding)
+    list(APPEND failures "libqvjpeg references libqvbase's ${symbol}")
+  endif()
+endforeach()
+foreach(symbol IN LISTS platform_binding)
+  if(NOT symbol IN_LIST jpeg_undefined)
+    list(APPEND failures "libqvjpeg does not reference ${symbol}")
+  endif()
+endforeach()
+
+dynamic_symbols(${QVJPEG} "--defined-only" jpeg_defined)
+file(STRINGS ${EXPORTS_FILE} expected REGEX "^[A-Za-z_]")
+foreach(symbol IN LISTS expected)
+  if(NOT symbol IN_LIST base_defined AND NOT symbol IN_LIST jpeg_defined)
+    list(APPEND failures "${symbol} is not exported")
+  endif()
+endforeach()
+
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "Binding check failed:\n  ${text}")
+endif()
+list(LENGTH expected exported_count)
+message(STATUS "Binding as intended; ${exported_count} listed names exported")

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs every test on a fresh Debian 12 machine (as root): installs what is
+# missing, then builds and runs the native suite under ASan+UBSan, the
+# thread tests under ThreadSanitizer, and the armhf suite under qemu-arm.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+HOST_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest binutils
+               libjpeg62-turbo-dev libjpeg-turbo-progs
+               g++-arm-linux-gnueabihf qemu-user)
+ARMHF_PACKAGES=(libjpeg62-turbo-dev:armhf)
+
+install_missing_packages() {
+    local missing=()
+    for package in "${HOST_PACKAGES[@]}" "${ARMHF_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    if ((${#missing[@]})); then
+        dpkg --add-architecture armhf
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-remove "${missing[@]}"
+    fi
+}
+
+run_suite() {
+    local preset=$1
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+}
+
+run_thread_sanitizer() {
+    cmake --preset tsan >/dev/null
+    cmake --build --preset tsan --target thread_test
+    build/tsan/base/tests/thread_test
+}
+
+install_missing_packages
+run_thread_sanitizer
+run_suite armhf
+run_suite asan
