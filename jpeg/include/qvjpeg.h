@@ -84,9 +84,207 @@ vltJpgResult vltJpgGetVersionInfo(uint32_t *major, uint32_t *minor, uint32_t *bu
 /* ===== end pixel formats ===== */
 
 /* ===== Decoder ===== */
+
+/* Decoder handle: opaque. */
+typedef void *vltJpgDecoder;
+
+/* Creation record (nine words). The JPEG data is read from the stream's
+ * current position; it need not start at offset 0. */
+typedef struct vltJpgDecoderParams {
+    void *stream;                  /* input stream handle */
+    uint32_t indexInterval;        /* MCUs per index entry; creation writes 0
+                                      back when it makes no index (always,
+                                      for now: see VLTJPG_DECPROP_INDEX) */
+    uint32_t chunkSize;            /* bytes per stream read; 0 means 4096 */
+    uint32_t reserved3;            /* not read */
+    uint32_t reserved4;            /* kept, not used */
+    void *memContext;              /* last argument of both memory callbacks */
+    vltJpgAllocCallback alloc;     /* null: platform heap */
+    vltJpgFreeCallback release;    /* partner of alloc */
+    vltJpgStreamCallback streamCallback; /* null: libqvbase streams */
+} vltJpgDecoderParams;
+
+/* Request modes of vltJpgDecoderReadMCUs. */
+#define VLTJPG_REQUEST_HANDOVER 0u     /* position only; the handle is written
+                                          to the request's plane set field */
+#define VLTJPG_REQUEST_COEFFICIENTS 1u /* quantized coefficients, natural
+                                          order, 64 int16 per block, the
+                                          blocks of an MCU and the MCUs of a
+                                          row consecutive, into planes[0];
+                                          pitches[0] is in coefficients per
+                                          block row of the output */
+#define VLTJPG_REQUEST_SAMPLES 2u      /* Y, Cb, Cr samples into the planes */
+/* Mode 3 (RGB) and above are refused with 0x8008; nothing is decoded. */
+
+/* Request (five words). The MCU count is counted down to 0 as MCUs are
+ * read; MCUs are read in raster order from (startColumn, startRow),
+ * wrapping to the next MCU row. */
+typedef struct vltJpgDecoderRequest {
+    int32_t mode;
+    int32_t mcuCount;
+    int32_t startColumn;
+    int32_t startRow;
+    vltJpgPlaneSet *planeSet;
+} vltJpgDecoderRequest;
+
+/* Decoder properties (get/set, value size in bytes). */
+#define VLTJPG_DECPROP_SIZE 0x1001u           /* get 8: width, height */
+#define VLTJPG_DECPROP_PRECISION 0x1002u      /* get 4: bits per sample (8) */
+#define VLTJPG_DECPROP_SCALE 0x1003u          /* get/set 4: 1, 2, 4 or 8 */
+#define VLTJPG_DECPROP_COMPONENTS 0x1004u     /* get 4: 1 or 3 */
+#define VLTJPG_DECPROP_PROGRESS 0x1005u       /* set 8: callback, context */
+#define VLTJPG_DECPROP_SCALED_SIZE 0x1006u    /* get 8: scaled width, height
+                                                 (each at least 1) */
+#define VLTJPG_DECPROP_MCU_GRID 0x1007u       /* get 8: MCU columns, rows */
+#define VLTJPG_DECPROP_MCU_SIZE 0x1008u       /* get 8: MCU width, height */
+#define VLTJPG_DECPROP_BLOCKS_PER_MCU 0x1009u /* get 4 */
+#define VLTJPG_DECPROP_SAMPLING 0x100Au       /* get 4: sampling mode 0..5 */
+#define VLTJPG_DECPROP_SUBSAMPLING 0x100Bu    /* get 8: chroma ratios h, v;
+                                                 0x8008 on a grey image */
+#define VLTJPG_DECPROP_BUILD_INDEX 0x100Du    /* get: build the index */
+#define VLTJPG_DECPROP_MULTISCAN 0x100Eu      /* get 4: 0 single scan */
+#define VLTJPG_DECPROP_RGB 0x100Fu            /* get 4: components R, G, B */
+#define VLTJPG_DECPROP_INDEX 0x1010u          /* get/set 8: size, address */
+#define VLTJPG_DECPROP_STREAM 0x1011u         /* set 4: replace the stream */
+/* The random-access index is not available in this version: creation makes
+ * none (indexInterval is written back as 0), so BUILD_INDEX gives 0x8001 (no
+ * index), getting INDEX gives 0x8040 and setting INDEX gives 0x8008. */
+
+/* Creation parses the header up to the first scan. Only single-scan
+ * sequential Huffman JPEG (SOF0, SOF1) with 8-bit samples and one or three
+ * components is decoded; progressive, multi-scan, arithmetic, lossless and
+ * hierarchical files and four components give 0x8008. */
+vltJpgResult vltJpgDecoderCreate(vltJpgDecoder *handle, vltJpgDecoderParams *params);
+vltJpgResult vltJpgDecoderDestroy(vltJpgDecoder handle);
+vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
+vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
+
+/* Decodes the next band of *lines full-size lines (fewer at the end of the
+ * image; *lines is written back) into the planes: Y, Cb, Cr planes sized
+ * ceil(width * H / maxH) x ceil(height * V / maxV) samples, scaled down by
+ * the output scale (rounded up). planes[i] receives the band's first row.
+ * Bands cover whole MCU rows: a band ending inside an MCU row writes that
+ * whole row, and the next band continues after it. A band that follows
+ * vltJpgDecoderReadMCUs continues from the MCU where the run stopped: the
+ * rest of that MCU row is written at its own columns, and the band's first
+ * row is that MCU row's first row. Damaged data comes out grey (128). */
+vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int32_t *pitches,
+                                    void *reserved, int32_t *lines);
+/* Decodes the first scan of another stream (same frame layout, tables kept
+ * unless redefined) into the planes, leaving the line count unchanged. */
+vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **planes,
+                                           int32_t *pitches, void *reserved, int32_t *lines,
+                                           void *stream);
+/* Reads request->mcuCount MCUs from (startColumn, startRow). Sample output
+ * places MCU (i, j) of the run at column i, row j of MCUs from the planes,
+ * where i counts from 0 at the first MCU of each row of the run. */
+vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request);
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+_Static_assert(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
+_Static_assert(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
+#endif
 /* ===== end decoder ===== */
 
 /* ===== Encoder ===== */
+
+/* The encoder writes baseline JPEG: SOI, APP0 (JFIF) or the host's
+ * application data, DQT, SOF0, DHT, DRI, SOS, one interleaved scan, EOI.
+ *
+ * Input, chosen by the pixel format of the creation record:
+ *   6  quantized coefficients, signed 16-bit, natural order, one MCU's blocks
+ *      after another in MCU order (Y blocks first), row by row of MCUs.
+ * Sample input (formats 0..5, 7..16, 18, 21, 22), transcoding (17) and the
+ * reserved formats (19, 20) are not available in this release: creation
+ * succeeds, but every encoding call answers 0x8008 (VLTJPG_ERR_UNSUPPORTED).
+ */
+
+/* Pixel format of ready quantized coefficients. */
+#define VLTJPG_ENC_FORMAT_COEFFICIENTS 6u
+
+/* Creation record: eleven 32-bit words, read once by vltJpgEncoderCreate. */
+typedef struct vltJpgEncCreateInfo {
+    void *stream;           /* output stream handle */
+    uint32_t width;         /* pixels */
+    uint32_t height;        /* lines; 0: unknown, patched at destruction */
+    uint32_t huffBufferSize;/* output buffer bytes; 0 means 4096 */
+    uint32_t pixelFormat;   /* 0..22 */
+    uint32_t samplingMode;  /* 0..4 where the pixel format does not fix it */
+    uint32_t headerOnCreate;/* non-zero: the whole header is written at once */
+    void *memContext;
+    vltJpgAllocCallback alloc;  /* null: platform heap */
+    vltJpgFreeCallback release;
+    vltJpgStreamCallback streamCallback; /* null: platform streams */
+} vltJpgEncCreateInfo;
+
+/* Write descriptor of vltJpgEncoderWriteMCUs: five 32-bit words. */
+#define VLTJPG_WRITE_TRANSCODE 0u    /* not available yet: 0x8008 */
+#define VLTJPG_WRITE_COEFFICIENTS 1u /* data: plane set; planes[0] holds the
+                                        run's coefficients, pitches[0] bytes
+                                        from one MCU row to the next */
+#define VLTJPG_WRITE_YCBCR 2u        /* not available yet: 0x8008 */
+#define VLTJPG_WRITE_RGB 3u          /* not available: 0x8008 */
+
+typedef struct vltJpgEncWriteDesc {
+    uint32_t mode;        /* VLTJPG_WRITE_* */
+    int32_t count;        /* MCUs to encode; consumed (ends at -1) */
+    uint32_t startColumn; /* must equal the encoder's MCU position, */
+    uint32_t startRow;    /* else 0x8010 and nothing is encoded */
+    void *data;           /* mode 1: vltJpgPlaneSet * */
+} vltJpgEncWriteDesc;
+
+/* Encoder properties (value sizes in bytes). Unknown identifiers are
+ * ignored with result 0. */
+#define VLTJPG_ENC_QUALITY 0x2001u       /* set (any size) / get (4): 1..100, default 85 */
+#define VLTJPG_ENC_APP_DATA 0x2002u      /* set: value = bytes, size = their count; kept
+                                            by reference until the header is written */
+#define VLTJPG_ENC_PROGRESS 0x2003u      /* set (8): {vltJpgProgressCallback, data} */
+#define VLTJPG_ENC_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
+#define VLTJPG_ENC_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
+#define VLTJPG_ENC_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
+#define VLTJPG_ENC_IMAGE_SIZE 0x2007u    /* set (8): {width, height}; resets the MCU position */
+#define VLTJPG_ENC_RESTART 0x2008u       /* set (4): restart interval in MCUs, 0 none */
+#define VLTJPG_ENC_SAMPLING 0x2009u      /* set (4): sampling mode 0..4 */
+#define VLTJPG_ENC_BUFFER_SIZE 0x200Au   /* set (4): output buffer bytes (>= 1), before
+                                            the header is written */
+#define VLTJPG_ENC_ROTATION 0x200Bu      /* set (4): 0, 90, 180, 270: transposes the
+                                            quantization tables for 90 and 270 */
+#define VLTJPG_ENC_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
+#define VLTJPG_ENC_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
+#define VLTJPG_ENC_INDEX 0x200Eu         /* not available yet: 0x8008 */
+
+/* Creates an encoder writing to info->stream; *encoder is null on failure.
+ * With headerOnCreate the header is written and flushed at once. */
+vltJpgResult vltJpgEncoderCreate(void **encoder, const vltJpgEncCreateInfo *info);
+
+/* Ends the image (trailer, size patch when the height was unknown) unless
+ * the header was written at creation, and releases everything. */
+vltJpgResult vltJpgEncoderDestroy(void *encoder);
+
+vltJpgResult vltJpgEncoderSetProp(void *encoder, uint32_t id, void *value, uint32_t size);
+vltJpgResult vltJpgEncoderGetProp(void *encoder, uint32_t id, void *value, uint32_t size);
+
+/* Encodes a band of lineCount lines starting at line startLine of the
+ * planes. For coefficients (format 6) the band is the whole image:
+ * planes[0] holds all MCUs, pitches[0] bytes from one MCU row to the next. */
+vltJpgResult vltJpgEncoderScanlines(void *encoder, uint8_t **planes, int32_t *pitches,
+                                    uint32_t startLine, const uint32_t *lineCount);
+
+/* Encodes a whole image onto `stream` (with the header written at creation:
+ * frame and scan header, data, EOI), starting it at RST0 with a full
+ * restart interval. */
+vltJpgResult vltJpgEncoderDefaultScanlines(void *encoder, uint8_t **planes, int32_t *pitches,
+                                           uint32_t startLine, const uint32_t *lineCount,
+                                           void *stream);
+
+/* Encodes descriptor->count MCUs from the encoder's current MCU position. */
+vltJpgResult vltJpgEncoderWriteMCUs(void *encoder, vltJpgEncWriteDesc *descriptor);
+
+#if UINTPTR_MAX == 0xFFFFFFFFu && defined(__cplusplus)
+static_assert(sizeof(vltJpgEncCreateInfo) == 44, "creation record is eleven words");
+static_assert(sizeof(vltJpgEncWriteDesc) == 20, "write descriptor is five words");
+#endif
+
 /* ===== end encoder ===== */
 
 #ifdef __cplusplus

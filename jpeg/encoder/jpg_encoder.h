@@ -1,0 +1,200 @@
+// Encoder state: the record every encoder routine works on, its component
+// records, its routine table and the entry points shared between the
+// encoder's source files.
+#ifndef QVJPEG_ENCODER_JPG_ENCODER_H
+#define QVJPEG_ENCODER_JPG_ENCODER_H
+
+#include "common/jpg_glue.h"
+#include "common/jpg_tables.h"
+#include "qvjpeg.h"
+
+#include <cstdint>
+
+struct JpgBitWriter;        // entropy output record (jpg_bit_writer.h)
+struct JpgEncIndexControl;  // random-access index bookkeeping
+struct JpgEncState;
+
+// Largest number of components, blocks per MCU and tables of each kind.
+constexpr int kJpgEncMaxComponents = 3;
+constexpr int kJpgEncMaxBlocksPerMcu = 10;
+constexpr int kJpgEncTableCount = 4;
+constexpr int kJpgEncLayerKinds = 6;
+constexpr int kJpgEncWriteModes = 4;
+constexpr int kJpgEncThumbScales = 4;
+
+// Work space of the Huffman table builder (257 code lengths, 256 16-bit
+// codes), also lent to the thumbnail transforms (64 32-bit values).
+constexpr int kJpgEncScratchBytes = 1024;
+
+// Layer kinds (jpg_layer_tbl) the encoder may be fed with.
+enum JpgEncLayerKind : uint32_t {
+    kJpgLayerDecoderBlocks = 0,
+    kJpgLayerCoefficients = 1,
+    kJpgLayerYCbCr = 2,
+    kJpgLayerRGB = 3,
+};
+
+// One component of the frame. For coefficient input `base` addresses
+// 16-bit values and `pitch` counts them.
+struct JpgEncComponent {
+    uint8_t *base;
+    uint32_t pitch;
+    uint32_t width;
+    uint32_t height;
+    uint32_t identifier;
+    uint32_t index;
+    uint32_t h;
+    uint32_t v;
+    uint32_t quantSelector;
+    uint32_t dcSelector;
+    uint32_t acSelector;
+    uint16_t *reciprocal;
+    int32_t dcPredictor;
+    uint32_t lastNonzero;
+    uint32_t thumbRows;
+    uint32_t thumbPitch;
+    uint8_t *thumbCursor;
+    uint32_t lineDoubling;
+    int32_t *dequant;
+};
+
+// Routine-table slot types.
+typedef vltJpgResult (*JpgEncHeaderFn)(JpgEncState *state);
+typedef vltJpgResult (*JpgEncImageFn)(JpgEncState *state, uint32_t width, uint32_t lineCount);
+typedef vltJpgResult (*JpgEncMcuFn)(JpgEncState *state, int32_t column, int32_t row);
+typedef void (*JpgEncTransformFn)(int16_t *block, const uint8_t *source, int32_t step,
+                                  int32_t pitch, const uint16_t *reciprocal);
+typedef vltJpgResult (*JpgEncBlockFn)(JpgBitWriter *writer, int16_t *block,
+                                      JpgEncComponent *component);
+typedef void (*JpgEncConvertFn)(JpgEncState *state, int32_t column, int32_t row);
+typedef void (*JpgEncThumbTransformFn)(uint8_t *output, int16_t *coefficients, int32_t step,
+                                       int32_t pitch, const int32_t *multipliers,
+                                       int32_t lineDoubling, int32_t last, int32_t *scratch);
+typedef vltJpgResult (*JpgEncLayerFn)(JpgEncState *state, vltJpgEncWriteDesc *descriptor);
+typedef vltJpgResult (*JpgEncIndexFn)(JpgEncState *state);
+
+struct JpgEncState {
+    uint32_t width;
+    uint32_t height;
+    uint32_t pixelFormat;
+    uint32_t samplingMode;
+    uint32_t layerKind;
+    uint32_t maxH;
+    uint32_t maxV;
+    int32_t componentCount;
+    int32_t blocksPerMcu;
+    JpgEncComponent *components[kJpgEncMaxComponents];
+    JpgEncComponent *blockComponents[kJpgEncMaxBlocksPerMcu];
+    JpgBitWriter *bitWriter;
+    JpgEncIndexControl *index;
+    uint32_t mcuColumn;
+    uint32_t mcuRow;
+    uint32_t fullMcuColumns;
+    uint32_t fullMcuRows;
+    uint32_t mcuColumns;
+    uint32_t mcuRows;
+    uint8_t *edgeBlock;
+    int16_t *workArea;  // begins with the coefficient block
+    uint32_t blockOffsets[kJpgEncMaxBlocksPerMcu][2];  // x, y within the component's MCU area
+    const uint8_t *runTable;
+    const int32_t *mcuModeTable;
+    const int32_t *subsampleTable;
+    const int32_t *conversionTable;
+    JpgEncHeaderFn writeHeader;
+    JpgEncImageFn encodeImage;
+    JpgEncMcuFn mcuEncoders[kJpgEncLayerKinds];
+    JpgEncMcuFn edgeMcuEncoder;
+    JpgEncTransformFn transform;
+    JpgEncBlockFn encodeBlock;
+    JpgEncConvertFn convertColour;
+    JpgEncThumbTransformFn thumbTransforms[kJpgEncThumbScales];
+    JpgEncLayerFn layerEncoders[kJpgEncWriteModes];
+    JpgEncIndexFn updateIndex;
+    uint32_t qualityClass;
+    int32_t thumbScale;
+    uint8_t *thumbPlanes[kJpgEncMaxComponents];
+    uint32_t thumbWidth;
+    uint32_t thumbHeight;
+    const uint8_t *rgbSources[3];
+    uint32_t rgbPitch;
+    uint32_t quality;
+    uint32_t headerWritten;
+    uint32_t sizeRewrite;
+    uint32_t heightFieldPosition;
+    uint16_t *reciprocalTables[kJpgEncTableCount];
+    JpgQuantTable *quantTables[kJpgEncTableCount];
+    JpgHuffTable *dcHuffTables[kJpgEncTableCount];
+    JpgHuffTable *acHuffTables[kJpgEncTableCount];
+    int32_t *dequantTables[kJpgEncTableCount];
+    void *sourceDecoder;
+    uint32_t headerOnCreate;
+    uint32_t qualityMode;
+    uint32_t jfifWanted;
+    uint8_t jfifVersion[2];
+    uint8_t jfifUnits;
+    uint8_t jfifReserved;  // the byte after the units, kept zero
+    uint16_t xDensity;
+    uint16_t yDensity;
+    const uint8_t *appData;
+    uint32_t appDataLength;
+    vltJpgProgressCallback progress;
+    void *progressData;
+    void *memContext;
+    vltJpgAllocCallback alloc;
+    vltJpgFreeCallback release;
+    void **allocSlots;
+    vltJpgStreamCallback streamCallback;
+    uint8_t scratch[kJpgEncScratchBytes];
+};
+
+// Table area behind `workArea`, in order: the coefficient block, the edge
+// block, the four reciprocal tables, the four dequantization tables. Every
+// reciprocal table has storage of its own, so tables taken over from a
+// decoder never overlap the thumbnail's dequantization tables.
+constexpr uint32_t kJpgEncCoefBlockBytes = 64 * sizeof(int16_t);
+constexpr uint32_t kJpgEncEdgeBlockBytes = 64;
+constexpr uint32_t kJpgEncReciprocalBytes = 128 * sizeof(uint16_t);
+constexpr uint32_t kJpgEncDequantBytes = 64 * sizeof(int32_t);
+constexpr uint32_t kJpgEncTableAreaBytes = kJpgEncCoefBlockBytes + kJpgEncEdgeBlockBytes +
+                                           kJpgEncTableCount * kJpgEncReciprocalBytes +
+                                           kJpgEncTableCount * kJpgEncDequantBytes;
+
+inline int16_t *JpgEncCoefBlock(JpgEncState *state) { return state->workArea; }
+
+// Allocation through the memory glue with the encoder's callbacks.
+inline void *JpgEncAlloc(JpgEncState *state, uint32_t size) {
+    return JpgMemAlloc(size, state->alloc, state->allocSlots, state->memContext);
+}
+inline void JpgEncFree(JpgEncState *state, void *block) {
+    JpgMemFree(block, state->release, state->allocSlots, state->memContext);
+}
+
+extern "C" {
+
+// Creation and destruction.
+vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void *decoder,
+                        uint32_t huffmanMode);
+vltJpgResult JpgEncUninit(JpgEncState *state);
+
+// Component layout and image size.
+vltJpgResult JpgEncSetCompInfo(JpgEncState *state, uint32_t width, uint32_t height);
+vltJpgResult JpgEncSetCompInfoWithoutQH(JpgEncState *state, uint32_t width, uint32_t height);
+vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t height);
+
+// Markers.
+vltJpgResult JpgEncWriteHeader(JpgEncState *state);
+vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state);
+vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
+void JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code);
+
+// Encode loops and MCU routines.
+vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);
+vltJpgResult JpgEncDataLayer(JpgEncState *state, vltJpgEncWriteDesc *descriptor);
+vltJpgResult JpgEncCoefMCU(JpgEncState *state, int32_t column, int32_t row);
+
+// Binding of the caller's buffers for MCU runs.
+vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *descriptor);
+
+} // extern "C"
+
+#endif
