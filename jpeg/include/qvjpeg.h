@@ -111,8 +111,9 @@ typedef struct vltJpgDecoderParams {
                                           order, 64 int16 per block, the
                                           blocks of an MCU and the MCUs of a
                                           row consecutive, into planes[0];
-                                          pitches[0] is in coefficients per
-                                          block row of the output */
+                                          pitches[0] is the distance between
+                                          MCU rows of the run, counted in
+                                          coefficients (2 bytes each) */
 #define VLTJPG_REQUEST_SAMPLES 2u      /* Y, Cb, Cr samples into the planes */
 /* Mode 3 (RGB) and above are refused with 0x8008; nothing is decoded. */
 
@@ -160,14 +161,16 @@ vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value
 vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
 
 /* Decodes the next band of *lines full-size lines (fewer at the end of the
- * image; *lines is written back) into the planes: Y, Cb, Cr planes sized
- * ceil(width * H / maxH) x ceil(height * V / maxV) samples, scaled down by
- * the output scale (rounded up). planes[i] receives the band's first row.
- * Bands cover whole MCU rows: a band ending inside an MCU row writes that
- * whole row, and the next band continues after it. A band that follows
- * vltJpgDecoderReadMCUs continues from the MCU where the run stopped: the
- * rest of that MCU row is written at its own columns, and the band's first
- * row is that MCU row's first row. Damaged data comes out grey (128). */
+ * image; *lines is written back) into the planes: Y, Cb, Cr planes of
+ * ceil(width * H / maxH) x ceil(height * V / maxV) samples, each divided by
+ * the output scale and rounded up. planes[i] receives the band's first row.
+ * A band decodes whole MCU rows (ceil(lines / MCU height) of them, from the
+ * next undecoded one), so bands should be multiples of the MCU height
+ * except the last; nothing outside the image area is written. A band that
+ * follows vltJpgDecoderReadMCUs continues from the MCU where the run
+ * stopped: its first row is that MCU row, whose remaining MCUs are written
+ * at their own columns, and the line count continues from that MCU row's
+ * first line. Damaged data comes out grey (128). */
 vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int32_t *pitches,
                                     void *reserved, int32_t *lines);
 /* Decodes the first scan of another stream (same frame layout, tables kept
@@ -181,8 +184,13 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
 vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request);
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
+#ifdef __cplusplus
+static_assert(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
+static_assert(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
+#else
 _Static_assert(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
 _Static_assert(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
+#endif
 #endif
 /* ===== end decoder ===== */
 
