@@ -81,6 +81,45 @@ vltJpgResult vltJpgGetVersionInfo(uint32_t *major, uint32_t *minor, uint32_t *bu
                                   char *text, uint32_t textSize);
 
 /* ===== Pixel formats and sampling tables ===== */
+
+/* Pixel formats: how image data is laid out in the host's planes. */
+#define VLTJPG_PIXEL_GREY 0              /* planar Y only */
+#define VLTJPG_PIXEL_YUV420 1            /* planar, chroma half width and height */
+#define VLTJPG_PIXEL_YUV422 2            /* planar, chroma half width */
+#define VLTJPG_PIXEL_YUV440 3            /* planar, chroma half height */
+#define VLTJPG_PIXEL_YUV444 4            /* planar, three full planes */
+#define VLTJPG_PIXEL_RGB_PLANAR 5        /* planes R, G, B sharing one pitch */
+#define VLTJPG_PIXEL_COEFFICIENTS 6      /* quantized coefficients, int16 */
+#define VLTJPG_PIXEL_YUYV 7              /* packed 4:2:2, Y0 Cb Y1 Cr */
+#define VLTJPG_PIXEL_UYVY 8              /* packed 4:2:2, Cb Y0 Cr Y1 */
+#define VLTJPG_PIXEL_YVYU 9              /* packed 4:2:2, Y0 Cr Y1 Cb */
+#define VLTJPG_PIXEL_VYUY 10             /* packed 4:2:2, Cr Y0 Cb Y1 */
+#define VLTJPG_PIXEL_ROWS_YCB_YCR 11     /* 4:4:0 rows of Y/Cb pairs, then Y/Cr */
+#define VLTJPG_PIXEL_ROWS_YCR_YCB 12     /* 4:4:0 rows of Y/Cr pairs, then Y/Cb */
+#define VLTJPG_PIXEL_ROWS_CBY_CRY 13     /* 4:4:0 rows of Cb/Y pairs, then Cr/Y */
+#define VLTJPG_PIXEL_ROWS_CRY_CBY 14     /* 4:4:0 rows of Cr/Y pairs, then Cb/Y */
+#define VLTJPG_PIXEL_YCBCR_PACKED 15     /* packed 4:4:4, Y Cb Cr */
+#define VLTJPG_PIXEL_RGB_PACKED 16       /* packed R G B */
+#define VLTJPG_PIXEL_DECODER_BLOCKS 17   /* blocks of a decoder (transcoding) */
+#define VLTJPG_PIXEL_FRAME_SAMPLING 18   /* planar in the frame's own sampling */
+#define VLTJPG_PIXEL_SEMI_PLANAR_420 21  /* Y plane + interleaved chroma plane */
+#define VLTJPG_PIXEL_SEMI_PLANAR_420B 22 /* as 21; order given by the planes */
+
+/* Sampling modes: chroma layout of a frame. */
+#define VLTJPG_SAMPLING_420 0
+#define VLTJPG_SAMPLING_422 1
+#define VLTJPG_SAMPLING_440 2
+#define VLTJPG_SAMPLING_444 3
+#define VLTJPG_SAMPLING_GREY 4
+#define VLTJPG_SAMPLING_OTHER 5 /* any other layout (decoder only) */
+#define VLTJPG_SAMPLING_NONE 6  /* not a YCbCr sample format */
+
+/* Layer kinds: what kind of data a pixel format carries. */
+#define VLTJPG_LAYER_DECODER_BLOCKS 0
+#define VLTJPG_LAYER_COEFFICIENTS 1
+#define VLTJPG_LAYER_YCBCR 2
+#define VLTJPG_LAYER_RGB 3
+
 /* ===== end pixel formats ===== */
 
 /* ===== Decoder ===== */
