@@ -32,6 +32,15 @@ extern "C" {
 
 typedef uint32_t vltJpgResult;
 
+/* Compile-time record size checks, in C and C++ alike. */
+#ifdef __cplusplus
+#define VLTJPG_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#else
+#define VLTJPG_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
+#endif
+/* True on a 32-bit target, where every record field is one 32-bit word. */
+#define VLTJPG_32BIT_TARGET (UINTPTR_MAX == 0xFFFFFFFFu)
+
 /* ===== Host callbacks ===== */
 
 /* Memory: the allocation callback gets the byte count and the memory
@@ -121,6 +130,25 @@ vltJpgResult vltJpgGetVersionInfo(uint32_t *major, uint32_t *minor, uint32_t *bu
 #define VLTJPG_LAYER_RGB 3
 
 /* ===== end pixel formats ===== */
+
+/* ===== Random-access index block ===== */
+
+/* The index block a decoder or encoder exports and a decoder imports: this
+ * header (little-endian), then `entryCount` bit offsets (uint32, 0 = entry
+ * not recorded) and `dcValueCount` DC predictors (int16, one per component
+ * for each entry, in scan component order). Entry e of MCU (column m, row r)
+ * is r * ceil(MCUs per row / interval) + m / interval. */
+#define VLTJPG_INDEX_MAGIC 0x18100C0Du
+
+typedef struct vltJpgIndexHeader {
+    uint32_t magic;
+    uint32_t interval;     /* MCUs per entry along a row, at least 1 */
+    uint32_t entryCount;   /* MCU rows x entries per row */
+    uint32_t dcValueCount; /* entryCount x component count */
+} vltJpgIndexHeader;
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgIndexHeader) == 16, "index block header is four words");
+
+/* ===== end index block ===== */
 
 /* ===== Decoder ===== */
 
