@@ -64,6 +64,13 @@ void *MMemReallocStatic(MMemMgr pool, void *block, uint32_t size);
 
 /* ===== Streams ===== */
 
+/* 16-bit wide character unit of the platform's own conversions and of every
+ * wide (W) path function. Not libc's wchar_t, which the MWCs wrappers use. */
+typedef uint16_t MWChar;
+
+/* Longest path, terminator included, that a wide path function accepts. */
+#define MSTREAM_PATH_MAX 256
+
 #define MSTREAM_KIND_FILE 1u
 #define MSTREAM_KIND_MEMORY 2u
 
@@ -108,10 +115,138 @@ uint32_t MStreamWrite(MStream *stream, const void *buffer, uint32_t n);
 int32_t MStreamSeek(MStream *stream, int32_t origin, int32_t offset);
 int32_t MStreamTell(MStream *stream);
 uint32_t MStreamFlush(MStream *stream);
+
+/* File: the file's length; memory: its logical size. */
+int32_t MStreamGetSize(MStream *stream);
+/* Memory streams only, and only shortens (never below 0); returns the
+ * resulting size. A file stream is left alone and gives -1. Neither the
+ * position nor any buffer changes. */
+int32_t MStreamSetSize(MStream *stream, int32_t newSize);
+/* Boolean; frees the record (and a memory stream's own chunks). */
+uint32_t MStreamClose(MStream *stream);
+/* Copies up to n bytes from the current position of source to that of
+ * destination; returns the bytes written. */
+uint32_t MStreamCopy(MStream *source, MStream *destination, uint32_t n);
+
+/* Open a file in one of the MSTREAM_MODE_* modes; null on failure. The wide
+ * form takes a path of byte-valued units (each at most 0xFF) shorter than
+ * MSTREAM_PATH_MAX; any other path gives null. */
+MStream *MStreamOpenFromFileS(const char *path, uint32_t mode);
+MStream *MStreamOpenFromFileW(const MWChar *path, uint32_t mode);
+
+/* block non-null: a stream over the caller's block of `size` bytes, which
+ * counts as data from the start and never grows (size at most 0x7FFFFFFF).
+ * block null: an empty stream in library-owned chunks of MSTREAM_CHUNK_SIZE
+ * bytes; `size` only bounds the first chunk. */
+MStream *MStreamOpenFromMemoryBlock(void *block, uint32_t size);
+
+/* The memory-stream halves of the generic operations. On a stream that is
+ * not a memory stream they do nothing and report failure. */
+uint32_t QVStreamMemRead(MStream *stream, void *buffer, uint32_t n);
+uint32_t QVStreamMemWrite(MStream *stream, const void *buffer, uint32_t n);
+int32_t QVStreamMemSeek(MStream *stream, int32_t origin, int32_t offset);
+int32_t QVStreamMemTell(MStream *stream);
+int32_t QVStreamMemGetSize(MStream *stream);
+uint32_t QVStreamMemClose(MStream *stream);
+
+/* Whole-file operations; booleans unless noted. */
+MStream *MStreamFileCreateS(const char *path);
+MStream *MStreamFileCreateW(const MWChar *path);
+uint32_t MStreamFileExistsS(const char *path);
+uint32_t MStreamFileExistsW(const MWChar *path);
+uint32_t MStreamFileDeleteS(const char *path);
+/* Note the order: the destination comes first. */
+uint32_t MStreamFileMoveS(const char *destination, const char *source);
+uint32_t MStreamFileRenameS(const char *oldPath, const char *newPath);
+uint32_t MStreamFileCopyS(const char *destination, const char *source);
+/* The size, or 0xFFFFFFFF when the file cannot be examined or its size does
+ * not fit in 32 bits. */
+uint32_t MStreamFileGetSizeS(const char *path);
 /* ===== end streams ===== */
 
 /* ===== Strings and character conversion ===== */
+
+/* Status of the case mappers. */
+#define MSTRING_OK 0u
+#define MSTRING_NULL_ARGUMENT 2u
+
+/* Byte string <-> 16-bit units, one unit per byte (zero-extended one way,
+ * low 8 bits the other way). dstCount includes the terminator, which is
+ * always written when dstCount > 0; returns the units written, terminator
+ * included (0 when nothing could be written). */
+uint32_t MCharToWChar(const char *src, MWChar *dst, uint32_t dstCount);
+uint32_t MWCharToChar(const MWChar *src, char *dst, uint32_t dstCount);
+
+/* 16-bit units to UTF-8, each unit encoded on its own in 1 to 3 bytes.
+ * Returns the bytes produced without the terminator; a null dst only
+ * measures. 0 when the result and its terminator do not fit in dstSize (dst
+ * then holds an empty string). */
+uint32_t MUnicodeToUTF8(const MWChar *src, char *dst, uint32_t dstSize);
+/* UTF-8 (sequences of 1 to 3 bytes) to 16-bit units. Returns the units
+ * produced without the terminator; a null dst only measures. 0 when they do
+ * not fit (dst then holds an empty string); 0xFFFFFFFF at a lead byte that
+ * starts no 1-3 byte sequence or a sequence cut short by the terminator
+ * (dst then holds the units before it). */
+uint32_t MUTF8ToUnicode(const char *src, MWChar *dst, uint32_t dstCount);
+
+/* In-place ASCII case mapping; other bytes or units are unchanged. */
+uint32_t MSCsMakeLower(char *s);
+uint32_t MSCsMakeUpper(char *s);
+uint32_t MWCsMakeLower(MWChar *s);
+uint32_t MWCsMakeUpper(MWChar *s);
+
+/* Byte-string wrappers of the libc functions of the same meaning. Numbers
+ * saturate at the 32-bit limits as on a 32-bit libc. */
+uint32_t MSCsLen(const char *s);
 char *MSCsCpy(char *dst, const char *src);
+char *MSCsNCpy(char *dst, const char *src, uint32_t n);
+char *MSCsCat(char *dst, const char *src);
+int32_t MSCsCmp(const char *a, const char *b);
+int32_t MSCsNCmp(const char *a, const char *b, uint32_t n);
+int32_t MSCsICmp(const char *a, const char *b);
+int32_t MSCsNICmp(const char *a, const char *b, uint32_t n);
+char *MSCsChr(const char *s, int32_t c);
+char *MSCsRChr(const char *s, int32_t c);
+char *MSCsStr(const char *s, const char *t);
+uint32_t MSCsToUL(const char *s, char **end, int32_t base);
+/* Decimal only: "0x10" gives 0. */
+int32_t MStol(const char *s);
+int32_t MStoi(const char *s);
+/* No length bound: dst must hold the whole result. Returns its length. */
+int32_t MSSprintf(char *dst, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+/* libc wide-string (wchar_t) wrappers. */
+uint32_t MWCsLen(const wchar_t *s);
+wchar_t *MWCsCpy(wchar_t *dst, const wchar_t *src);
+wchar_t *MWCsNCpy(wchar_t *dst, const wchar_t *src, uint32_t n);
+wchar_t *MWCsCat(wchar_t *dst, const wchar_t *src);
+int32_t MWCsCmp(const wchar_t *a, const wchar_t *b);
+int32_t MWCsNCmp(const wchar_t *a, const wchar_t *b, uint32_t n);
+int32_t MWCsICmp(const wchar_t *a, const wchar_t *b);
+int32_t MWCsNICmp(const wchar_t *a, const wchar_t *b, uint32_t n);
+wchar_t *MWCsChr(const wchar_t *s, wchar_t c);
+wchar_t *MWCsRChr(const wchar_t *s, wchar_t c);
+wchar_t *MWCsStr(const wchar_t *s, const wchar_t *t);
+uint32_t MWCsToUL(const wchar_t *s, wchar_t **end, int32_t base);
+/* Base from the prefix: "0x" hexadecimal, "0" octal, else decimal. */
+int32_t MWtol(const wchar_t *s);
+int32_t MWtoi(const wchar_t *s);
+/* Writes at most MWSPRINTF_MAX wide characters, terminator included;
+ * returns the length, or -1 when the result did not fit. */
+#define MWSPRINTF_MAX 4096
+int32_t MWSprintf(wchar_t *dst, const wchar_t *format, ...);
+
+/* Conversions between libc wide strings and multi-byte strings in the
+ * process locale (wcstombs / mbstowcs); codePage and the source length are
+ * ignored. Return the libc result: the count converted, or 0xFFFFFFFF. */
+uint32_t MWideCharToMultiByte(uint32_t codePage, const wchar_t *src, int32_t srcLength, char *dst,
+                              uint32_t dstSize);
+uint32_t MMultiByteToWideChar(uint32_t codePage, const char *src, int32_t srcLength, wchar_t *dst,
+                              uint32_t dstCount);
 /* ===== end strings ===== */
 
 /* ===== Threads, events, mutexes and time ===== */
