@@ -250,14 +250,9 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
  * where i counts from 0 at the first MCU of each row of the run. */
 vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request);
 
-#if UINTPTR_MAX == 0xFFFFFFFFu
-#ifdef __cplusplus
-static_assert(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
-static_assert(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
-#else
-_Static_assert(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
-_Static_assert(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
-#endif
+#if VLTJPG_32BIT_TARGET
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
 #endif
 /* ===== end decoder ===== */
 
