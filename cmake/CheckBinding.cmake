@@ -5,6 +5,7 @@
 #     functions it references are the ten of its platform binding;
 #   - both libraries export every name listed in EXPORTS_FILE.
 # Inputs: READELF, NM, QVBASE, QVJPEG, EXPORTS_FILE.
+cmake_minimum_required(VERSION 3.25)
 
 function(needed_libraries library out)
   execute_process(COMMAND ${READELF} -d ${library} OUTPUT_VARIABLE dynamic
