@@ -56,9 +56,40 @@ int32_t MCodeUnlock(MCodeBlock *code);
 void MCodeFree(MCodeBlock *code);
 
 /* ===== Static memory pool ===== */
-/* (declarations of MMemMgrCreate, MMemAllocStatic and friends) */
+
+/* A pool lives entirely inside a block the caller owns: a 16-byte pool
+ * header, then 32-byte units. Each allocation is a run of units whose first
+ * 16 bytes are the block header; the caller gets the bytes after it. Free
+ * blocks form a singly linked list, highest unit index first. */
+#define MMEM_POOL_UNIT_SIZE 32u
+#define MMEM_POOL_HEADER_SIZE 16u
+
+/* At the start of the pool (the memory-manager handle points here). */
+typedef struct MMemPoolHeader {
+    uint32_t top;           /* first unit never handed out yet */
+    uint32_t remaining;     /* units from top to the end of the pool */
+    uint32_t freeIndex;     /* unit index of the first (highest) free block */
+    uint32_t freeUnits;     /* its length in units; 0 = free list empty */
+} MMemPoolHeader;
+
+/* At the start of every block, allocated or free. */
+typedef struct MMemPoolBlock {
+    uint32_t index;         /* unit index of this block */
+    uint32_t units;         /* length in units, this header included */
+    uint32_t nextIndex;     /* free block: unit index of the next free block */
+    uint32_t nextUnits;     /* its length; 0 = last free block (or allocated) */
+} MMemPoolBlock;
+
+/* Returns the pool handle (memory rounded up to 4 bytes), or null when
+ * memory is null or too small for the header. The pool never owns memory. */
+MMemMgr MMemMgrCreate(void *memory, uint32_t size);
+/* Nothing to release: the caller frees or reuses its block. */
+void MMemMgrDestroy(MMemMgr pool);
+
+/* Not thread-safe: one thread at a time per pool. */
 void *MMemAllocStatic(MMemMgr pool, uint32_t size);
 void MMemFreeStatic(MMemMgr pool, void *block);
+/* A size of 0 returns null and keeps the block (unlike realloc). */
 void *MMemReallocStatic(MMemMgr pool, void *block, uint32_t size);
 /* ===== end static memory pool ===== */
 
