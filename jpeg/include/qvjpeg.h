@@ -262,15 +262,15 @@ VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecoderRequest) == 20, "request is five words"
  * application data, DQT, SOF0, DHT, DRI, SOS, one interleaved scan, EOI.
  *
  * Input, chosen by the pixel format of the creation record:
- *   6  quantized coefficients, signed 16-bit, natural order, one MCU's blocks
+ *   6 (VLTJPG_PIXEL_COEFFICIENTS) quantized coefficients, signed 16-bit, natural order, one MCU's blocks
  *      after another in MCU order (Y blocks first), row by row of MCUs.
  * Sample input (formats 0..5, 7..16, 18, 21, 22), transcoding (17) and the
  * reserved formats (19, 20) are not available in this release: creation
  * succeeds, but every encoding call answers 0x8008 (VLTJPG_ERR_UNSUPPORTED).
  */
 
-/* Pixel format of ready quantized coefficients. */
-#define VLTJPG_ENC_FORMAT_COEFFICIENTS 6u
+/* Encoder handle: opaque. */
+typedef void *vltJpgEncoder;
 
 /* Creation record: eleven 32-bit words, read once by vltJpgEncoderCreate. */
 typedef struct vltJpgEncCreateInfo {
@@ -308,7 +308,7 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENC_QUALITY 0x2001u       /* set (any size) / get (4): 1..100, default 85 */
 #define VLTJPG_ENC_APP_DATA 0x2002u      /* set: value = bytes, size = their count; kept
                                             by reference until the header is written */
-#define VLTJPG_ENC_PROGRESS 0x2003u      /* set (8): {vltJpgProgressCallback, data} */
+#define VLTJPG_ENC_PROGRESS 0x2003u      /* set (8): vltJpgEncProgress */
 #define VLTJPG_ENC_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
 #define VLTJPG_ENC_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
 #define VLTJPG_ENC_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
@@ -323,36 +323,44 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENC_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
 #define VLTJPG_ENC_INDEX 0x200Eu         /* not available yet: 0x8008 */
 
+/* Value of VLTJPG_ENC_PROGRESS: called with 100 * MCU row / MCU rows after
+ * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF). */
+typedef struct vltJpgEncProgress {
+    vltJpgProgressCallback callback;
+    void *data;
+} vltJpgEncProgress;
+
 /* Creates an encoder writing to info->stream; *encoder is null on failure.
  * With headerOnCreate the header is written and flushed at once. */
-vltJpgResult vltJpgEncoderCreate(void **encoder, const vltJpgEncCreateInfo *info);
+vltJpgResult vltJpgEncoderCreate(vltJpgEncoder *encoder, const vltJpgEncCreateInfo *info);
 
 /* Ends the image (trailer, size patch when the height was unknown) unless
  * the header was written at creation, and releases everything. */
-vltJpgResult vltJpgEncoderDestroy(void *encoder);
+vltJpgResult vltJpgEncoderDestroy(vltJpgEncoder encoder);
 
-vltJpgResult vltJpgEncoderSetProp(void *encoder, uint32_t id, void *value, uint32_t size);
-vltJpgResult vltJpgEncoderGetProp(void *encoder, uint32_t id, void *value, uint32_t size);
+vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
+vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
 
 /* Encodes a band of lineCount lines starting at line startLine of the
  * planes. For coefficients (format 6) the band is the whole image:
  * planes[0] holds all MCUs, pitches[0] bytes from one MCU row to the next. */
-vltJpgResult vltJpgEncoderScanlines(void *encoder, uint8_t **planes, int32_t *pitches,
+vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
                                     uint32_t startLine, const uint32_t *lineCount);
 
 /* Encodes a whole image onto `stream` (with the header written at creation:
  * frame and scan header, data, EOI), starting it at RST0 with a full
  * restart interval. */
-vltJpgResult vltJpgEncoderDefaultScanlines(void *encoder, uint8_t **planes, int32_t *pitches,
+vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
                                            uint32_t startLine, const uint32_t *lineCount,
                                            void *stream);
 
 /* Encodes descriptor->count MCUs from the encoder's current MCU position. */
-vltJpgResult vltJpgEncoderWriteMCUs(void *encoder, vltJpgEncWriteDesc *descriptor);
+vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *descriptor);
 
-#if UINTPTR_MAX == 0xFFFFFFFFu && defined(__cplusplus)
-static_assert(sizeof(vltJpgEncCreateInfo) == 44, "creation record is eleven words");
-static_assert(sizeof(vltJpgEncWriteDesc) == 20, "write descriptor is five words");
+#if VLTJPG_32BIT_TARGET
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgEncCreateInfo) == 44, "creation record is eleven words");
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgEncWriteDesc) == 20, "write descriptor is five words");
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgEncProgress) == 8, "progress value is two words");
 #endif
 
 /* ===== end encoder ===== */
