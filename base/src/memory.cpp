@@ -6,6 +6,10 @@
 #include <cstring>
 #include <sys/mman.h>
 
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(MCodeBlock) == 8, "code block record is two words");
+#endif
+
 extern "C" {
 
 void *MMemAlloc(MMemMgr mgr, uint32_t size) {
@@ -64,7 +68,9 @@ int32_t MCodeUnlock(MCodeBlock *code) {
     // Make freshly written instructions visible to the instruction fetch
     // (the ARM cache-flush call on ARM, the right sequence elsewhere).
     __builtin___clear_cache(start, start + code->size);
-    mprotect(start, code->size, PROT_READ | PROT_EXEC);
+    // Code that cannot be made executable must not be reported as ready.
+    if (mprotect(start, code->size, PROT_READ | PROT_EXEC) != 0)
+        return -1;
     return msync(start, code->size, MS_SYNC | MS_INVALIDATE);
 }
 
