@@ -281,6 +281,50 @@ uint32_t MMultiByteToWideChar(uint32_t codePage, const char *src, int32_t srcLen
 /* ===== end strings ===== */
 
 /* ===== Threads, events, mutexes and time ===== */
+
+/* Handles: a thread is its POSIX thread identifier (null = no thread); a
+ * mutex points to a heap POSIX mutex of the recursive kind; an event points
+ * to a heap record holding a mutex and a condition variable. */
+typedef void *MThread;
+typedef void *MMutex;
+typedef void *MEvent;
+typedef void *(*MThreadProc)(void *argument);
+
+/* MEventWait timeout that waits for a signal; any other timeout returns 1
+ * at once (timed waits are not provided). */
+#define MEVENT_WAIT_INFINITE 0xFFFFFFFFu
+
+/* Null when proc is null or the thread cannot be started. */
+MThread MThreadCreate(MThreadProc proc, void *argument);
+/* Both wait for the thread to finish (a null handle returns at once); 0. */
+uint32_t MThreadExit(MThread thread);
+uint32_t MThreadDestory(MThread thread);
+/* Sleeps the calling thread; the handle is ignored. 0. */
+uint32_t MThreadSleep(MThread thread, uint32_t milliseconds);
+/* Not provided on this platform: do nothing and return 0. */
+uint32_t MThreadResume(MThread thread);
+uint32_t MThreadSuspend(MThread thread);
+uint32_t MThreadSetPriority(MThread thread, int32_t priority);
+
+/* Status codes: 0 done, 1 failed, 2 null handle. */
+MMutex MMutexCreate(void);
+uint32_t MMutexLock(MMutex mutex);
+uint32_t MMutexUnlock(MMutex mutex);
+uint32_t MMutexDestroy(MMutex mutex);  /* 0, also for null */
+
+/* An event keeps no signalled state: a signal wakes at most one thread
+ * already waiting, and is lost when none is. */
+MEvent MEventCreate(void);
+uint32_t MEventSignal(MEvent event);
+uint32_t MEventWait(MEvent event, uint32_t timeout);
+uint32_t MEventReset(MEvent event);    /* does nothing; 0 */
+uint32_t MEventDestroy(MEvent event);
+
+/* Wall-clock milliseconds since 1970, rounded, modulo 2^32. */
+uint32_t MGetCurTimeStamp(void);
+/* 0 .. RAND_MAX from the C library's generator. */
+int32_t MGetRandomNumber(void);
+uint32_t MSrand(uint32_t seed);        /* 0 */
 /* ===== end threads ===== */
 
 /* ===== Files and directories ===== */
