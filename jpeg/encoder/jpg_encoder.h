@@ -6,11 +6,12 @@
 
 #include "common/jpg_glue.h"
 #include "common/jpg_tables.h"
+#include "encoder/jpg_bit_writer.h"
 #include "qvjpeg.h"
 
+#include <cstddef>
 #include <cstdint>
 
-struct JpgBitWriter;        // entropy output record (jpg_bit_writer.h)
 struct JpgEncIndexControl;  // random-access index bookkeeping
 struct JpgEncState;
 
@@ -169,6 +170,58 @@ inline void JpgEncFree(JpgEncState *state, void *block) {
     JpgMemFree(block, state->release, state->allocSlots, state->memContext);
 }
 
+inline uint32_t JpgCeilDiv(uint32_t value, uint32_t divisor) {
+    return (value + divisor - 1) / divisor;
+}
+
+// Gives every block of the MCU its component and its offset (in samples)
+// inside the component's part of the MCU, components in order.
+inline void JpgEncBuildBlockTables(JpgEncState *state) {
+    int32_t block = 0;
+    for (int32_t i = 0; i < state->componentCount; ++i) {
+        JpgEncComponent *component = state->components[i];
+        for (uint32_t r = 0; r < component->v; ++r) {
+            for (uint32_t c = 0; c < component->h; ++c, ++block) {
+                state->blockComponents[block] = component;
+                state->blockOffsets[block][0] = 8 * c;
+                state->blockOffsets[block][1] = 8 * r;
+            }
+        }
+    }
+}
+
+// MCU rows of the current height: those needing no edge handling and all.
+inline void JpgEncSetMcuRows(JpgEncState *state) {
+    uint32_t mcuHeight = 8 * state->maxV;
+    state->fullMcuRows = state->height / mcuHeight;
+    state->mcuRows = JpgCeilDiv(state->height, mcuHeight);
+}
+
+// Before each MCU: with a restart interval, a marker when the countdown
+// has run out, then one MCU less to go.
+inline vltJpgResult JpgEncRestartStep(JpgEncState *state) {
+    JpgBitWriter *writer = state->bitWriter;
+    if (writer->restartInterval == 0)
+        return 0;
+    vltJpgResult result = 0;
+    if (writer->restartCountdown == 0)
+        result = writer->restart(state);
+    --writer->restartCountdown;
+    return result;
+}
+
+// Marks the tables of every component to go into the next full header.
+// The derived code tables are built already; the flag also means "still
+// to be written".
+inline void JpgEncMarkTablesForHeader(JpgEncState *state) {
+    for (int32_t i = 0; i < state->componentCount; ++i) {
+        const JpgEncComponent *component = state->components[i];
+        state->quantTables[component->quantSelector]->toBeWritten = 1;
+        state->dcHuffTables[component->dcSelector]->built = 1;
+        state->acHuffTables[component->acSelector]->built = 1;
+    }
+}
+
 extern "C" {
 
 // Creation and destruction.
@@ -185,7 +238,8 @@ vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t hei
 vltJpgResult JpgEncWriteHeader(JpgEncState *state);
 vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state);
 vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
-void JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code);
+// Writes FF and `code`; the result of a flush this caused, else 0.
+vltJpgResult JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code);
 
 // Encode loops and MCU routines.
 vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);

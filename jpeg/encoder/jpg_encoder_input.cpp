@@ -1,0 +1,122 @@
+// Input binding: bands of lines, whole images onto another stream and MCU
+// runs, each placed onto the component records before the loops run.
+#include "encoder/jpg_encoder.h"
+
+namespace {
+
+// Coefficient input: the component records take the caller's buffer and
+// its pitch counted in 16-bit values.
+vltJpgResult BindCoefficients(JpgEncState *state, uint8_t *base, int32_t pitchValues) {
+    if (!base || pitchValues < 0)
+        return VLTJPG_ERR_ARGUMENT;
+    JpgEncComponent *luma = state->components[0];
+    luma->base = base;
+    luma->pitch = static_cast<uint32_t>(pitchValues);
+    return 0;
+}
+
+// Places the band's first line of every component; the pitches of band
+// input count bytes.
+vltJpgResult PlaceBand(JpgEncState *state, uint8_t **planes, const int32_t *pitches,
+                       uint32_t startLine) {
+    switch (state->pixelFormat) {
+    case 6: {
+        if (!planes[0])
+            return VLTJPG_ERR_ARGUMENT;
+        state->thumbScale = -1;  // coefficients give no thumbnail
+        uint8_t *base = planes[0] + static_cast<std::ptrdiff_t>(pitches[0]) * startLine;
+        return BindCoefficients(state, base, pitches[0] / 2);
+    }
+    default:
+        // Sample input and transcoding come with a later release.
+        return VLTJPG_ERR_UNSUPPORTED;
+    }
+}
+
+// Lines the band loop covers: coefficient input brings the whole image in
+// one call, or with the height unknown, the band's own lines.
+uint32_t BandLines(const JpgEncState *state, uint32_t lineCount) {
+    if (state->layerKind == kJpgLayerCoefficients && !state->sizeRewrite)
+        return state->height;
+    return lineCount;
+}
+
+// Once an image has been ended by its own trailer (and size patch), the
+// next image starts afresh: without the header written at creation it
+// gets a complete header of its own and destruction adds nothing; with an
+// unknown height it counts its lines from 0 again.
+vltJpgResult FinishImage(JpgEncState *state) {
+    vltJpgResult result = JpgEncWriteFileTrailer(state);
+    if (result == 0 && state->sizeRewrite)
+        result = JpgEncReWriteImageSize(state);
+    if (state->sizeRewrite)
+        state->height = 0;
+    if (!state->headerOnCreate) {
+        JpgEncMarkTablesForHeader(state);
+        state->headerWritten = 0;
+    }
+    return result;
+}
+
+} // namespace
+
+extern "C" {
+
+vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
+    if (!state || !descriptor)
+        return VLTJPG_ERR_ARGUMENT;
+    if (descriptor->mode != kJpgLayerCoefficients)
+        return VLTJPG_ERR_UNSUPPORTED;  // only coefficient runs for now
+    const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
+    if (!planeSet || !planeSet->planes || !planeSet->pitches)
+        return VLTJPG_ERR_ARGUMENT;
+    return BindCoefficients(state, planeSet->planes[0], planeSet->pitches[0]);
+}
+
+vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
+                                    uint32_t startLine, const uint32_t *lineCount) {
+    auto *state = static_cast<JpgEncState *>(encoder);
+    if (!state || !planes || !pitches || !lineCount || *lineCount < 1)
+        return VLTJPG_ERR_ARGUMENT;
+    if (state->layerKind != kJpgLayerCoefficients)
+        return VLTJPG_ERR_UNSUPPORTED;
+    vltJpgResult result = state->writeHeader(state);
+    if (result != 0)
+        return result;
+    result = PlaceBand(state, planes, pitches, startLine);
+    if (result != 0)
+        return result;
+    return state->encodeImage(state, state->width, BandLines(state, *lineCount));
+}
+
+vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **planes,
+                                           int32_t *pitches, uint32_t startLine,
+                                           const uint32_t *lineCount, void *stream) {
+    auto *state = static_cast<JpgEncState *>(encoder);
+    if (!state || !stream)
+        return VLTJPG_ERR_ARGUMENT;
+    JpgBitWriter *writer = state->bitWriter;
+    JpgEncHufInit(writer, stream);
+    JpgHufRestartFromZero(writer);
+    for (int32_t i = 0; i < state->componentCount; ++i)
+        state->components[i]->dcPredictor = 0;
+    vltJpgResult result = vltJpgEncoderScanlines(encoder, planes, pitches, startLine, lineCount);
+    return result != 0 ? result : FinishImage(state);
+}
+
+vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *descriptor) {
+    auto *state = static_cast<JpgEncState *>(encoder);
+    if (!state || !descriptor)
+        return VLTJPG_ERR_ARGUMENT;
+    vltJpgResult result = state->writeHeader(state);
+    if (result != 0)
+        return result;
+    if (descriptor->startColumn != state->mcuColumn || descriptor->startRow != state->mcuRow)
+        return VLTJPG_ERR_DATA;
+    result = JpgEncSetWriteProp(state, descriptor);
+    if (result != 0)
+        return result;
+    return state->layerEncoders[descriptor->mode](state, descriptor);
+}
+
+} // extern "C"
