@@ -65,7 +65,7 @@ struct JpgHufReader {
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(JpgHufReader) == 35 * 4, "Huffman reader is 35 words");
+static_assert(sizeof(JpgHufReader) == 34 * 4, "Huffman reader is 34 words");
 #endif
 
 extern "C" {
