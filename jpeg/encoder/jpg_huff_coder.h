@@ -1,0 +1,365 @@
+// Building blocks of the Huffman block coders (JpgEncBlock and its
+// processor-specific twin): a bit accumulator kept in a register for the
+// length of a block, and the coding of one block over it. The two coders
+// instantiate the same template with different policies (accumulator width,
+// how the non-zero coefficients are found, how a value's category is found,
+// how completed bytes are stored), so there is one coding algorithm.
+//
+// Internal to the block coders: everything here has internal linkage.
+#ifndef QVJPEG_ENCODER_JPG_HUFF_CODER_H
+#define QVJPEG_ENCODER_JPG_HUFF_CODER_H
+
+#include "encoder/jpg_bit_writer.h"
+#include "encoder/jpg_encoder.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Stores one completed byte of coded data, followed by a stuffed 0x00 when
+// it is 0xFF. The zero is always written and kept only after a 0xFF, which
+// makes stuffing free of branches; the byte after the advanced pointer is
+// provisional and overwritten by the next store.
+inline uint8_t *PutStuffedByte(uint8_t *out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = 0;
+    return out + 1 + (static_cast<uint8_t>(value) == 0xFF);
+}
+
+// True when one of the bytes of `word` is 0xFF: only an 0xFF byte turns into
+// one with its top bit clear when 1 is added to every byte (a carry into a
+// byte comes only from an 0xFF byte below it).
+template <typename Word>
+inline bool HasFFByte(Word word) {
+    constexpr Word kOnes = static_cast<Word>(~Word(0)) / 0xFF;  // 0x0101...
+    constexpr Word kTops = kOnes << 7;                           // 0x8080...
+    return (word & kTops & ~(word + kOnes)) != 0;
+}
+
+inline uint32_t ByteSwap(uint32_t word) { return __builtin_bswap32(word); }
+inline uint64_t ByteSwap(uint64_t word) { return __builtin_bswap64(word); }
+
+// Stores `count` completed bytes from the top of a 32-bit word, stuffed.
+template <int kCount>
+uint8_t *EmitStuffedBytes(uint8_t *out, uint32_t bits) {
+    for (int i = 0; i < kCount; ++i, bits <<= 8) {
+        out = PutStuffedByte(out, bits >> 24);
+    }
+    return out;
+}
+
+// Completed bytes leave the accumulator through a store policy:
+// InlineStore stores them byte by byte here; EmitterStore goes through the
+// bit writer's byte emitters, up to three bytes per call.
+struct InlineStore {
+    explicit InlineStore(const JpgBitWriter *) {}
+    uint8_t *Put(uint8_t *out, uint32_t top, uint32_t count) const {
+        for (uint32_t i = 0; i < count; ++i, top <<= 8) {
+            out = PutStuffedByte(out, top >> 24);
+        }
+        return out;
+    }
+};
+
+struct EmitterStore {
+    explicit EmitterStore(const JpgBitWriter *writer) : emit(writer->emitBytes) {}
+    uint8_t *Put(uint8_t *out, uint32_t top, uint32_t count) const {
+        return count == 0 ? out : emit[count - 1](out, top);
+    }
+    const JpgHufByteEmitter *emit;
+};
+
+// Bits waiting for a whole accumulator word: `bits` holds `kWidth - free`
+// pending bits right-aligned (above them may lie leftovers of a code that
+// straddled the last word; shifting pushes them out before they count).
+template <typename Word, typename Store>
+struct BitSink {
+    static constexpr uint32_t kWidth = 8 * sizeof(Word);
+
+    BitSink(JpgBitWriter *writer, Store storePolicy)
+        : store(storePolicy), out(writer->writePtr), free(kWidth - writer->bitsUsed) {
+        // The partial byte at the write pointer carries its bits at the top.
+        bits = writer->bitsUsed ? (*writer->writePtr >> (8 - writer->bitsUsed)) : 0;
+    }
+
+    // Appends the low `length` (1..27) bits of `code`, which has no bits
+    // above them.
+    inline void Put(uint32_t code, uint32_t length) {
+        if (length < free) {
+            bits = (bits << length) | code;
+            free -= length;
+            return;
+        }
+        uint32_t spill = length - free;
+        StoreWord((bits << free) | (code >> spill));
+        bits = code;
+        free = kWidth - spill;
+    }
+
+    // Stores the completed bytes, leaves the partial byte at the write
+    // pointer, and returns the bytes the write pointer advanced by.
+    int32_t Finish(JpgBitWriter *writer) {
+        uint32_t pending = kWidth - free;
+        uint32_t whole = pending >> 3;
+        uint32_t partial = pending & 7;
+        Word top = pending ? static_cast<Word>(bits << free) : 0;
+        while (whole > 0) {
+            uint32_t count = whole < 3 ? whole : 3;
+            out = store.Put(out, static_cast<uint32_t>(top >> (kWidth - 32)), count);
+            top = static_cast<Word>(top << (8 * count));
+            whole -= count;
+        }
+        if (partial) {
+            *out = static_cast<uint8_t>(top >> (kWidth - 8));
+        }
+        int32_t advanced = static_cast<int32_t>(out - writer->writePtr);
+        writer->writePtr = out;
+        writer->bitsUsed = partial;
+        return advanced;
+    }
+
+  private:
+    // A word without an 0xFF byte goes out in one store; otherwise byte by
+    // byte with stuffing.
+    inline void StoreWord(Word word) {
+        if (__builtin_expect(!HasFFByte(word), 1)) {
+            Word bigEndian = ByteSwap(word);
+            std::memcpy(out, &bigEndian, sizeof(Word));
+            out += sizeof(Word);
+            return;
+        }
+        for (uint32_t shift = kWidth; shift > 0; shift -= 8) {
+            out = PutStuffedByte(out, static_cast<uint32_t>(word >> (shift - 8)) & 0xFF);
+        }
+    }
+
+    Store store;
+    uint8_t *out;
+    Word bits;
+    uint32_t free;
+};
+
+// Magnitude and the extra bits of a signed value: the low bits of v, or of
+// v - 1 when v is negative.
+struct SignedValue {
+    explicit SignedValue(int32_t v) {
+        int32_t sign = v >> 31;
+        magnitude = static_cast<uint32_t>((v ^ sign) - sign);
+        extraBits = static_cast<uint32_t>(v + sign);
+    }
+    uint32_t magnitude;
+    uint32_t extraBits;
+};
+
+// Category by the bit-count table (five bits at a time).
+struct TableCategory {
+    explicit TableCategory(const JpgBitWriter *writer) : counts(writer->bitCounts) {}
+    uint32_t operator()(uint32_t magnitude) const {
+        uint32_t category = 0;
+        while (magnitude > 31) {
+            magnitude >>= 5;
+            category += 5;
+        }
+        return category + counts[magnitude];
+    }
+    const uint8_t *counts;
+};
+
+// Category by counting leading zeros (one instruction on ARMv5 and later).
+struct ClzCategory {
+    explicit ClzCategory(const JpgBitWriter *) {}
+    uint32_t operator()(uint32_t magnitude) const {
+        return magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;
+    }
+};
+
+// Scan policies: each visits the non-zero AC coefficients of zigzag
+// positions 1..last in order, calling visit(k, value) and stopping at the
+// first non-zero result, which it returns (0 when all were coded); it leaves
+// in `lastCoded` the position of the last coefficient visited (0 for none).
+
+// Position by position, as the zigzag order runs.
+struct LinearScan {
+    template <typename Visit>
+    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
+                            uint32_t &lastCoded, Visit visit) {
+        for (uint32_t k = 1; k <= last; ++k) {
+            int32_t v = block[zigzag[k]];
+            if (v != 0) {
+                lastCoded = k;
+                vltJpgResult result = visit(k, v);
+                if (result != VLTJPG_OK) return result;
+            }
+        }
+        return VLTJPG_OK;
+    }
+};
+
+// Mask scans first gather one bit per non-zero coefficient without a
+// branch, then jump from one set bit to the next, so runs of zeros cost
+// nothing and no branch depends on the data of a zero coefficient.
+
+// Bit k of a 64-bit mask for position k, found by counting trailing zeros
+// (64-bit hosts).
+struct LsbMaskScan {
+    template <typename Visit>
+    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
+                            uint32_t &lastCoded, Visit visit) {
+        uint64_t mask = 0;
+        for (uint32_t k = 1; k < 64; ++k) {
+            mask |= static_cast<uint64_t>(block[zigzag[k]] != 0) << k;
+        }
+        mask &= (uint64_t(2) << last) - 2;  // positions 1..last
+        for (; mask != 0; mask &= mask - 1) {
+            uint32_t k = static_cast<uint32_t>(__builtin_ctzll(mask));
+            lastCoded = k;
+            vltJpgResult result = visit(k, block[zigzag[k]]);
+            if (result != VLTJPG_OK) return result;
+        }
+        return VLTJPG_OK;
+    }
+};
+
+// Two 32-bit masks, position k at bit 31 - (k mod 32), found by counting
+// leading zeros: 32-bit registers and the CLZ instruction of ARMv5, which
+// has no instruction for trailing zeros.
+struct MsbMaskScan {
+    template <typename Visit>
+    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
+                            uint32_t &lastCoded, Visit visit) {
+        uint32_t low = 0;
+        uint32_t high = 0;
+        for (uint32_t k = 1; k < 32; ++k) {
+            low |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (31 - k);
+        }
+        for (uint32_t k = 32; k < 64; ++k) {
+            high |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (63 - k);
+        }
+        if (last < 32) {
+            low &= ~(0x7FFFFFFFu >> last);  // positions 0..last
+            high = 0;
+        } else {
+            high &= ~(0x7FFFFFFFu >> (last - 32));
+        }
+        vltJpgResult result = VisitHalf(block, zigzag, low, 0, lastCoded, visit);
+        return result != VLTJPG_OK ? result
+                                   : VisitHalf(block, zigzag, high, 32, lastCoded, visit);
+    }
+
+  private:
+    template <typename Visit>
+    static vltJpgResult VisitHalf(const int16_t *block, const uint8_t *zigzag, uint32_t mask,
+                                  uint32_t base, uint32_t &lastCoded, Visit &visit) {
+        while (mask != 0) {
+            uint32_t bit = static_cast<uint32_t>(__builtin_clz(mask));
+            mask ^= 0x80000000u >> bit;
+            uint32_t k = base + bit;
+            lastCoded = k;
+            vltJpgResult result = visit(k, block[zigzag[k]]);
+            if (result != VLTJPG_OK) return result;
+        }
+        return VLTJPG_OK;
+    }
+};
+
+enum : vltJpgResult { kCodeOk = VLTJPG_OK, kCodeMissing = VLTJPG_ERR_CATEGORY };
+
+// Codes the symbols of one block into a sink.
+template <typename Sink, typename Category>
+class BlockCoder {
+  public:
+    BlockCoder(Sink &sink, const Category &category, const JpgHuffCode *dc,
+               const JpgHuffCode *ac)
+        : sink_(sink), category_(category), dc_(dc), ac_(ac) {}
+
+    vltJpgResult Dc(int32_t diff) {
+        SignedValue value(diff);
+        uint32_t size = category_(value.magnitude);
+        if (size > kJpgMaxDcCategory || dc_[size].length == 0) {
+            return kCodeMissing;
+        }
+        PutWithExtra(dc_[size], value.extraBits, size);
+        return kCodeOk;
+    }
+
+    // A non-zero AC value after `run` zeros.
+    vltJpgResult Ac(uint32_t run, int32_t v) {
+        for (; run > 15; run -= 16) {
+            const JpgHuffCode &zrl = ac_[0xF0];
+            if (zrl.length == 0) {
+                return kCodeMissing;
+            }
+            sink_.Put(zrl.code, zrl.length);
+        }
+        SignedValue value(v);
+        uint32_t size = category_(value.magnitude);
+        const JpgHuffCode &entry = ac_[((run << 4) | size) & 0xFF];
+        if (size > kJpgMaxAcCategory || entry.length == 0) {
+            return kCodeMissing;
+        }
+        PutWithExtra(entry, value.extraBits, size);
+        return kCodeOk;
+    }
+
+    vltJpgResult EndOfBlock() {
+        const JpgHuffCode &eob = ac_[0x00];
+        if (eob.length == 0) {
+            return kCodeMissing;
+        }
+        sink_.Put(eob.code, eob.length);
+        return kCodeOk;
+    }
+
+  private:
+    inline void PutWithExtra(const JpgHuffCode &entry, uint32_t extraBits, uint32_t size) {
+        uint32_t code = (static_cast<uint32_t>(entry.code) << size) |
+                        (extraBits & ((1u << size) - 1));
+        sink_.Put(code, entry.length + size);
+    }
+
+    Sink &sink_;
+    const Category &category_;
+    const JpgHuffCode *dc_;
+    const JpgHuffCode *ac_;
+};
+
+// The whole block: DC difference, AC run/size symbols, end of block, then
+// the due-flush test. On a value the tables cannot code the bits coded so
+// far stay in the buffer and the block ends with 0x8004.
+template <typename Word, typename Store, typename Category, typename Scan>
+vltJpgResult EncodeBlock(JpgBitWriter *writer, const int16_t *block, JpgEncComponent *component) {
+    BitSink<Word, Store> sink(writer, Store(writer));
+    Category category(writer);
+    BlockCoder<BitSink<Word, Store>, Category> coder(sink, category,
+                                                      writer->dcCodes[component->dcSelector & 3],
+                                                      writer->acCodes[component->acSelector & 3]);
+    int32_t diff = block[0] - component->dcPredictor;
+    component->dcPredictor = block[0];
+    uint32_t lastCoded = 0;
+    uint32_t last = writer->spectralEnd < 63 ? writer->spectralEnd : 63;
+    vltJpgResult result = coder.Dc(diff);
+    if (result == kCodeOk) {
+        uint32_t previous = 0;
+        result = Scan::Run(block, writer->zigzag, last, lastCoded, [&](uint32_t k, int32_t v) {
+            vltJpgResult r = coder.Ac(k - previous - 1, v);
+            previous = k;
+            return r;
+        });
+    }
+    // Position 63 coded ends the block by itself; anything else needs EOB.
+    if (result == kCodeOk && lastCoded != 63) {
+        result = coder.EndOfBlock();
+    }
+    component->lastNonzero = lastCoded;
+    writer->remaining -= sink.Finish(writer);
+    if (writer->remaining <= 0) {
+        vltJpgResult flushed = JpgHufFlush(writer);
+        return result != kCodeOk ? result : flushed;
+    }
+    return result;
+}
+
+} // namespace
+
+#endif

@@ -1,0 +1,31 @@
+// Fast block coder, installed in the encoder's block-coder slot. Against
+// the portable JpgEncBlock it gathers the non-zero coefficients into bit
+// masks first and jumps between them, finds categories by counting leading
+// zeros, and stores completed bytes through the bit writer's byte emitters.
+// On 32-bit ARM the bit accumulator and the masks are 32-bit words scanned
+// with CLZ; on 64-bit hosts both are 64-bit words scanned with CTZ.
+#include "encoder/jpg_huff_coder.h"
+
+namespace {
+
+#if defined(__arm__)
+using FastWord = uint32_t;
+using FastScan = MsbMaskScan;
+#else
+using FastWord = uint64_t;
+using FastScan = LsbMaskScan;
+#endif
+
+void InstallByteEmitters(JpgBitWriter *writer) {
+    writer->emitBytes[0] = EmitStuffedBytes<1>;
+    writer->emitBytes[1] = EmitStuffedBytes<2>;
+    writer->emitBytes[2] = EmitStuffedBytes<3>;
+}
+
+} // namespace
+
+extern "C" vltJpgResult JpgEncBlock_ARMV5(JpgBitWriter *writer, int16_t *block,
+                                          JpgEncComponent *component) {
+    InstallByteEmitters(writer);
+    return EncodeBlock<FastWord, EmitterStore, ClzCategory, FastScan>(writer, block, component);
+}
