@@ -8,7 +8,7 @@
 // path, a path with its terminator longer than MSTREAM_PATH_MAX, or a unit
 // above 0xFF: the byte conversion keeps only the low 8 bits, so such a unit
 // would name another file (or, as 0x100, cut the name short).
-inline bool QvWidePathToBytes(const MWChar *path, char *bytes) {
+static inline bool QvWidePathToBytes(const MWChar *path, char *bytes) {
     if (!path)
         return false;
     for (uint32_t i = 0; i < MSTREAM_PATH_MAX; ++i) {

@@ -325,6 +325,26 @@ protected:
 
     bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
 
+    // Writes `initial` to a file, opens it in `mode`, hands the stream to
+    // `edit`, closes it and returns what the file then holds.
+    template <typename Edit> std::string editFile(const std::string &initial, uint32_t mode, Edit edit) {
+        writeFile("edited", initial);
+        MStream *stream = MStreamOpenFromFileS(path("edited").c_str(), mode);
+        if (!stream)
+            return "(open failed)";
+        edit(stream);
+        EXPECT_EQ(MStreamClose(stream), 1u);
+        return fileContent("edited");
+    }
+
+    bool createsMissingFile(uint32_t mode) const {
+        std::string name = path("created" + std::to_string(mode));
+        MStream *stream = MStreamOpenFromFileS(name.c_str(), mode);
+        if (stream)
+            MStreamClose(stream);
+        return stream != nullptr && std::filesystem::exists(name);
+    }
+
     static std::string readText(MStream *stream, uint32_t n) {
         std::string text(n, '\0');
         text.resize(MStreamRead(stream, text.data(), n));
@@ -341,83 +361,72 @@ protected:
 };
 
 TEST_F(FileStreams, ReadModeNeedsAnExistingFileAndDoesNotWrite) {
-    EXPECT_EQ(MStreamOpenFromFileS(path("missing").c_str(), MSTREAM_MODE_READ), nullptr);
-    writeFile("f", "0123456789");
     // 1 and any value outside 1..6 open for reading.
     for (uint32_t mode : {1u, 0u, 7u, 0xFFFFFFFFu}) {
-        MStream *stream = MStreamOpenFromFileS(path("f").c_str(), mode);
-        ASSERT_NE(stream, nullptr) << mode;
-        EXPECT_EQ(stream->kind, MSTREAM_KIND_FILE);
-        EXPECT_EQ(readText(stream, 4), "0123");
-        EXPECT_EQ(MStreamWrite(stream, "x", 1), 0u);
-        EXPECT_EQ(MStreamClose(stream), 1u);
+        EXPECT_EQ(editFile("0123456789", mode, [](MStream *stream) {
+                      EXPECT_EQ(stream->kind, MSTREAM_KIND_FILE);
+                      EXPECT_EQ(readText(stream, 4), "0123");
+                      EXPECT_EQ(MStreamWrite(stream, "x", 1), 0u);
+                  }),
+                  "0123456789")
+            << mode;
+        EXPECT_FALSE(createsMissingFile(mode)) << mode;
     }
-    EXPECT_EQ(fileContent("f"), "0123456789");
 }
 
+// Each mode on an existing file: what `edit` sees and what the file holds
+// afterwards.
 TEST_F(FileStreams, WriteModeCreatesOrTruncates) {
-    writeFile("f", "old content");
-    MStream *stream = MStreamOpenFromFileS(path("f").c_str(), MSTREAM_MODE_WRITE);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(MStreamGetSize(stream), 0);
-    EXPECT_EQ(MStreamWrite(stream, "new", 3), 3u);
-    EXPECT_EQ(MStreamFlush(stream), 1u);
-    EXPECT_EQ(MStreamClose(stream), 1u);
-    EXPECT_EQ(fileContent("f"), "new");
-    MStream *created = MStreamOpenFromFileS(path("g").c_str(), MSTREAM_MODE_WRITE);
-    ASSERT_NE(created, nullptr);
-    MStreamClose(created);
-    EXPECT_TRUE(exists("g"));
+    EXPECT_EQ(editFile("old content", MSTREAM_MODE_WRITE, [](MStream *stream) {
+                  EXPECT_EQ(MStreamGetSize(stream), 0);
+                  EXPECT_EQ(MStreamWrite(stream, "new", 3), 3u);
+                  EXPECT_EQ(MStreamFlush(stream), 1u);
+              }),
+              "new");
+    EXPECT_TRUE(createsMissingFile(MSTREAM_MODE_WRITE));
 }
 
 TEST_F(FileStreams, AppendModeWritesAtTheEndWhateverTheSeek) {
-    writeFile("f", "abc");
-    MStream *stream = MStreamOpenFromFileS(path("f").c_str(), MSTREAM_MODE_APPEND);
-    ASSERT_NE(stream, nullptr);
-    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
-    EXPECT_EQ(MStreamWrite(stream, "de", 2), 2u);
-    MStreamClose(stream);
-    EXPECT_EQ(fileContent("f"), "abcde");
-    MStream *created = MStreamOpenFromFileS(path("g").c_str(), MSTREAM_MODE_APPEND);
-    ASSERT_NE(created, nullptr);
-    MStreamClose(created);
-    EXPECT_TRUE(exists("g"));
+    EXPECT_EQ(editFile("abc", MSTREAM_MODE_APPEND, [](MStream *stream) {
+                  MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
+                  EXPECT_EQ(MStreamWrite(stream, "de", 2), 2u);
+              }),
+              "abcde");
+    EXPECT_TRUE(createsMissingFile(MSTREAM_MODE_APPEND));
 }
 
 TEST_F(FileStreams, ReadWriteModeUpdatesAnExistingFileInPlace) {
-    EXPECT_EQ(MStreamOpenFromFileS(path("missing").c_str(), MSTREAM_MODE_READ_WRITE), nullptr);
-    EXPECT_FALSE(exists("missing"));
-    writeFile("f", "0123456789");
-    MStream *stream = MStreamOpenFromFileS(path("f").c_str(), MSTREAM_MODE_READ_WRITE);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(readText(stream, 2), "01");
-    MStreamSeek(stream, MSTREAM_SEEK_CURRENT, 0);
-    EXPECT_EQ(MStreamWrite(stream, "ab", 2), 2u);
-    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
-    EXPECT_EQ(readText(stream, 100), "01ab456789");
-    MStreamClose(stream);
+    EXPECT_EQ(editFile("0123456789", MSTREAM_MODE_READ_WRITE, [](MStream *stream) {
+                  EXPECT_EQ(readText(stream, 2), "01");
+                  MStreamSeek(stream, MSTREAM_SEEK_CURRENT, 0);
+                  EXPECT_EQ(MStreamWrite(stream, "ab", 2), 2u);
+                  MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
+                  EXPECT_EQ(readText(stream, 100), "01ab456789");
+              }),
+              "01ab456789");
+    EXPECT_FALSE(createsMissingFile(MSTREAM_MODE_READ_WRITE));
 }
 
 TEST_F(FileStreams, CreateReadWriteModeTruncatesAndReadsBack) {
-    writeFile("f", "old content");
-    MStream *stream = MStreamOpenFromFileS(path("f").c_str(), MSTREAM_MODE_CREATE_RW);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(MStreamWrite(stream, "fresh", 5), 5u);
-    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 1);
-    EXPECT_EQ(readText(stream, 100), "resh");
-    MStreamClose(stream);
+    EXPECT_EQ(editFile("old content", MSTREAM_MODE_CREATE_RW, [](MStream *stream) {
+                  EXPECT_EQ(MStreamWrite(stream, "fresh", 5), 5u);
+                  MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 1);
+                  EXPECT_EQ(readText(stream, 100), "resh");
+              }),
+              "fresh");
+    EXPECT_TRUE(createsMissingFile(MSTREAM_MODE_CREATE_RW));
 }
 
 TEST_F(FileStreams, ReadAppendModeReadsAnywhereAndAppends) {
-    writeFile("f", "abc");
-    MStream *stream = MStreamOpenFromFileS(path("f").c_str(), MSTREAM_MODE_READ_APPEND);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(readText(stream, 2), "ab");
-    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
-    EXPECT_EQ(MStreamWrite(stream, "XY", 2), 2u);
-    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
-    EXPECT_EQ(readText(stream, 100), "abcXY");
-    MStreamClose(stream);
+    EXPECT_EQ(editFile("abc", MSTREAM_MODE_READ_APPEND, [](MStream *stream) {
+                  EXPECT_EQ(readText(stream, 2), "ab");
+                  MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
+                  EXPECT_EQ(MStreamWrite(stream, "XY", 2), 2u);
+                  MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
+                  EXPECT_EQ(readText(stream, 100), "abcXY");
+              }),
+              "abcXY");
+    EXPECT_TRUE(createsMissingFile(MSTREAM_MODE_READ_APPEND));
 }
 
 TEST_F(FileStreams, SeekOriginsTellAndSizeKeepThePosition) {

@@ -149,31 +149,43 @@ TEST(UTF8ToUnicode, StopsAtATerminatorInsideASequence) {
     EXPECT_EQ(MUTF8ToUnicode(cutEarly.data(), nullptr, 0), 0xFFFFFFFFu);
 }
 
+// Converts into a buffer of 7s one unit larger than dstCount: the result
+// and the whole buffer, so that writes past dstCount show.
+struct Decoded {
+    uint32_t result;
+    Units buffer;
+};
+
+Decoded decodeInto(const char *source, uint32_t dstCount) {
+    Units buffer(dstCount + 1, 7);
+    uint32_t result = MUTF8ToUnicode(source, buffer.data(), dstCount);
+    return {result, buffer};
+}
+
 TEST(UTF8ToUnicode, NeedsRoomForTheTerminator) {
-    MWChar out[4] = {7, 7, 7, 7};
-    EXPECT_EQ(MUTF8ToUnicode("abc", out, 3), 0u);
-    EXPECT_EQ(out[0], 0); // an empty string, not a partial one
-    EXPECT_EQ(out[3], 7);
-    EXPECT_EQ(MUTF8ToUnicode("abc", out, 4), 3u);
-    EXPECT_EQ(head(out, 4), units({'a', 'b', 'c', 0}));
-    out[0] = 7;
-    EXPECT_EQ(MUTF8ToUnicode("a", out, 1), 0u);
-    EXPECT_EQ(out[0], 0);
-    out[0] = 7;
-    EXPECT_EQ(MUTF8ToUnicode("a", out, 0), 0u);
-    EXPECT_EQ(out[0], 7);
-    EXPECT_EQ(MUTF8ToUnicode("a", out, 2), 1u);
+    Decoded tooSmall = decodeInto("abc", 3);
+    EXPECT_EQ(tooSmall.result, 0u);
+    EXPECT_EQ(tooSmall.buffer.front(), 0);            // an empty string
+    EXPECT_EQ(tooSmall.buffer.back(), 7);             // nothing beyond dstCount
+    Decoded fits = decodeInto("abc", 4);
+    EXPECT_EQ(fits.result, 3u);
+    EXPECT_EQ(fits.buffer, units({'a', 'b', 'c', 0, 7}));
+    Decoded single = decodeInto("a", 1);
+    EXPECT_EQ(single.result, 0u);
+    EXPECT_EQ(single.buffer, units({0, 7}));
+    Decoded none = decodeInto("a", 0);
+    EXPECT_EQ(none.result, 0u);
+    EXPECT_EQ(none.buffer, units({7}));
+    EXPECT_EQ(decodeInto("a", 2).result, 1u);
 }
 
 TEST(UTF8ToUnicode, EmptySourcesAndMeasuring) {
-    MWChar out[2] = {7, 7};
-    EXPECT_EQ(MUTF8ToUnicode("", out, 2), 0u);
-    EXPECT_EQ(out[0], 0);
-    out[0] = 7;
-    EXPECT_EQ(MUTF8ToUnicode("", out, 0), 0u);
-    EXPECT_EQ(out[0], 7);
+    Decoded empty = decodeInto("", 2);
+    EXPECT_EQ(empty.result, 0u);
+    EXPECT_EQ(empty.buffer, units({0, 7, 7}));
+    EXPECT_EQ(decodeInto("", 0).buffer, units({7}));
+    EXPECT_EQ(decodeInto(nullptr, 2).buffer, units({0, 7, 7}));
     EXPECT_EQ(MUTF8ToUnicode("a\xE2\x82\xAC\xC3\xA9", nullptr, 0), 3u);
-    EXPECT_EQ(MUTF8ToUnicode(nullptr, out, 2), 0u);
 }
 
 TEST(UTF8RoundTrip, EveryUnitSurvivesBothConversions) {
