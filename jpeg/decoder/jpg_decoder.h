@@ -183,6 +183,16 @@ inline void JpgDecFree(JpgDecoder *dec, void *block) {
     JpgMemFree(block, dec->release, dec->allocSlots, dec->memContext);
 }
 
+// Helpers shared between decoder files; hidden, so not exported.
+#define JPG_DEC_HIDDEN __attribute__((visibility("hidden")))
+
+// Binds the main reader to a stream and fills it; positions are counted
+// from the stream's start whatever its current position.
+JPG_DEC_HIDDEN uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream);
+// Skips to the next marker (0xFF followed by neither 0x00 nor 0xFF) and
+// stores its code in the reader; fails when the data ends first.
+JPG_DEC_HIDDEN uint32_t JpgDecFindMarker(JpgHufReader *reader);
+
 extern "C" {
 
 // Creation and destruction.

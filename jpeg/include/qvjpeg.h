@@ -200,9 +200,10 @@ typedef struct vltJpgDecoderRequest {
 #define VLTJPG_DECPROP_PRECISION 0x1002u      /* get 4: bits per sample (8) */
 #define VLTJPG_DECPROP_SCALE 0x1003u          /* get/set 4: 1, 2, 4 or 8 */
 #define VLTJPG_DECPROP_COMPONENTS 0x1004u     /* get 4: 1 or 3 */
-#define VLTJPG_DECPROP_PROGRESS 0x1005u       /* set 8: callback, context */
-#define VLTJPG_DECPROP_SCALED_SIZE 0x1006u    /* get 8: scaled width, height
-                                                 (each at least 1) */
+#define VLTJPG_DECPROP_PROGRESS 0x1005u       /* set 8: vltJpgDecProgress */
+#define VLTJPG_DECPROP_SCALED_SIZE 0x1006u    /* get 8: width and height
+                                                 divided by the scale,
+                                                 rounded up */
 #define VLTJPG_DECPROP_MCU_GRID 0x1007u       /* get 8: MCU columns, rows */
 #define VLTJPG_DECPROP_MCU_SIZE 0x1008u       /* get 8: MCU width, height */
 #define VLTJPG_DECPROP_BLOCKS_PER_MCU 0x1009u /* get 4 */
@@ -212,8 +213,23 @@ typedef struct vltJpgDecoderRequest {
 #define VLTJPG_DECPROP_BUILD_INDEX 0x100Du    /* get: build the index */
 #define VLTJPG_DECPROP_MULTISCAN 0x100Eu      /* get 4: 0 single scan */
 #define VLTJPG_DECPROP_RGB 0x100Fu            /* get 4: components R, G, B */
-#define VLTJPG_DECPROP_INDEX 0x1010u          /* get/set 8: size, address */
-#define VLTJPG_DECPROP_STREAM 0x1011u         /* set 4: replace the stream */
+#define VLTJPG_DECPROP_INDEX 0x1010u          /* get/set 8: vltJpgDecIndexBlock */
+#define VLTJPG_DECPROP_STREAM 0x1011u         /* set (pointer size): replace the
+                                                 stream; buffered bytes stay */
+/* Value of VLTJPG_DECPROP_PROGRESS: called with 100 * band row / band rows
+ * after each completed MCU row of a band but the image's last; non-zero
+ * stops the band with 0x8FFF. A null callback removes it. */
+typedef struct vltJpgDecProgress {
+    vltJpgProgressCallback callback;
+    void *context;
+} vltJpgDecProgress;
+
+/* Value of VLTJPG_DECPROP_INDEX. */
+typedef struct vltJpgDecIndexBlock {
+    uint32_t size;
+    void *address;
+} vltJpgDecIndexBlock;
+
 /* The random-access index is not available in this version: creation makes
  * none (indexInterval is written back as 0), so BUILD_INDEX gives 0x8001 (no
  * index), getting INDEX gives 0x8040 and setting INDEX gives 0x8008. */
@@ -253,6 +269,8 @@ vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *r
 #if VLTJPG_32BIT_TARGET
 VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecoderParams) == 36, "creation record is nine words");
 VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecoderRequest) == 20, "request is five words");
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecProgress) == 8, "progress value is two words");
+VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecIndexBlock) == 8, "index value is two words");
 #endif
 /* ===== end decoder ===== */
 

@@ -1,0 +1,182 @@
+// Decode drivers: the band driver behind the scanline calls, the run
+// drivers behind the MCU-run call, and the restart handler that keeps the
+// entropy decoder in step with the RSTn markers and resynchronises after
+// damaged data.
+#include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_decoder.h"
+#include "decoder/jpg_huff_reader.h"
+
+namespace {
+
+constexpr uint32_t kOk = VLTJPG_OK;
+constexpr uint32_t kRst0 = 0xD0;
+
+bool IsRestartMarker(uint32_t marker) {
+    return marker >= kRst0 && marker <= kRst0 + 7;
+}
+
+uint32_t DecodeMcu(JpgDecoder *dec, int32_t routine, int32_t x, int32_t y) {
+    if (dec->routines.indexUpdate)
+        dec->routines.indexUpdate(dec);
+    return dec->routines.mcu[routine](dec, x, y);
+}
+
+// Progress after a completed band row; a non-zero answer cancels.
+uint32_t ReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows) {
+    if (!dec->progress)
+        return kOk;
+    uint32_t percent = static_cast<uint32_t>(bandRow * 100 / rows);
+    return dec->progress(percent, dec->progressContext) ? VLTJPG_ERR_CANCELLED : kOk;
+}
+
+// Decodes the MCU rows a band of `lines` image lines needs, starting at the
+// decoder's MCU position (which a run may have left inside a row: the rest
+// of that row is written at its own columns). Sets *scanDone when the
+// scan's last MCU row is complete.
+uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
+    int32_t scanLines = dec->scanMaxV * lines / dec->frameMaxV;
+    int32_t rows = (scanLines + dec->mcuHeight - 1) / dec->mcuHeight;
+    for (int32_t bandRow = 0; bandRow < rows;) {
+        for (int32_t x = dec->mcuColumn; dec->mcuColumn < dec->mcusPerRow; ++x) {
+            uint32_t result = DecodeMcu(dec, dec->outputMode, x, bandRow);
+            if (result != kOk)
+                return result;
+            dec->mcuColumn += 1;
+        }
+        dec->mcuRow += 1;
+        if (dec->mcuRow >= dec->mcuRows) {
+            *scanDone = true;
+            return kOk;
+        }
+        dec->mcuColumn = 0;
+        bandRow += 1;
+        uint32_t result = ReportProgress(dec, bandRow, rows);
+        if (result != kOk)
+            return result;
+    }
+    return kOk;
+}
+
+// Steps the reader to the next whole byte after entropy-coded data.
+void AlignReader(JpgHufReader *reader) {
+    if (reader->bitsLeft == 8)
+        return;
+    if (reader->bytesLeft <= 0)
+        reader->refill(reader);
+    bool stuffed = reader->bytesLeft >= 2 && reader->position[0] == 0xFF &&
+                   reader->position[1] == 0x00;
+    int32_t step = stuffed ? 2 : 1;
+    reader->position += step;
+    reader->bytesLeft -= step;
+    reader->bitsLeft = 8;
+}
+
+// Chooses what to do with a pending marker that is not the expected RSTn.
+// Returns true once the marker is settled (taken as expected, or left
+// pending so that the coming interval comes out grey), false when the data
+// ended while looking further.
+bool Resynchronise(JpgHufReader *reader) {
+    uint32_t next = reader->nextRestart;
+    for (;;) {
+        while (reader->marker < 0xC0) {
+            if (JpgDecFindMarker(reader) != kOk)
+                return false;
+        }
+        if (!IsRestartMarker(reader->marker))
+            return true; // a real marker: stays pending
+        uint32_t number = reader->marker - kRst0;
+        uint32_t ahead = (number - next) & 7;
+        if (ahead == 1 || ahead == 2)
+            return true; // an interval was lost: wait for this marker
+        if (ahead == 7 || ahead == 6) {
+            if (JpgDecFindMarker(reader) != kOk) // an old marker: look further
+                return false;
+            continue;
+        }
+        reader->marker = 0; // taken as the expected one
+        return true;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
+    (void)width;
+    for (;;) {
+        switch (dec->decodeState) {
+        case kJpgDecReadMarkers: {
+            uint32_t result = dec->routines.readHeader(dec);
+            if (result != kOk)
+                return result;
+            if (dec->decodeState == kJpgDecReadMarkers)
+                return VLTJPG_ERR_DATA;
+            break;
+        }
+        case kJpgDecScanHeaderRead:
+            dec->decodeState = kJpgDecDecodingMcus;
+            break;
+        case kJpgDecEndOfImage:
+            return kOk;
+        case kJpgDecDecodingMcus: {
+            bool scanDone = false;
+            uint32_t result = DecodeBand(dec, lines, &scanDone);
+            if (result != kOk || !scanDone)
+                return result;
+            dec->decodeState = kJpgDecReadMarkers;
+            lines = 0; // the band is complete; only the markers remain
+            break;
+        }
+        default:
+            return VLTJPG_ERR_DATA;
+        }
+    }
+}
+
+uint32_t JpgDecDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
+    int32_t x = 0;
+    int32_t y = 0;
+    while (request->mcuCount > 0 && dec->mcuRow < dec->mcuRows) {
+        request->mcuCount -= 1;
+        uint32_t result = DecodeMcu(dec, request->mode, x, y);
+        if (result != kOk)
+            return result;
+        dec->mcuColumn += 1;
+        x += 1;
+        if (dec->mcuColumn == dec->mcusPerRow) {
+            dec->mcuColumn = 0;
+            dec->mcuRow += 1;
+            x = 0;
+            y += 1;
+        }
+    }
+    return kOk;
+}
+
+uint32_t JpgDecStreamLayer(JpgDecoder *dec, JpgDecRequest *request) {
+    request->mcuCount = 0;
+    request->planeSet = reinterpret_cast<vltJpgPlaneSet *>(dec);
+    return kOk;
+}
+
+uint32_t JpgDecRestart(JpgDecoder *dec) {
+    JpgHufReader *reader = dec->reader;
+    AlignReader(reader);
+    bool settled = reader->marker != 0 || JpgDecFindMarker(reader) == kOk;
+    if (settled) {
+        if (reader->marker == kRst0 + reader->nextRestart)
+            reader->marker = 0;
+        else
+            settled = Resynchronise(reader);
+    }
+    if (settled)
+        reader->nextRestart = (reader->nextRestart + 1) & 7;
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
+        dec->scanComponents[k]->dcPredictor = 0;
+    reader->eobRun = 0;
+    reader->restartsToGo = reader->restartInterval;
+    return kOk;
+}
+
+} // extern "C"

@@ -1,0 +1,372 @@
+// Public decoder entry points: creation, properties, scanline bands and
+// MCU runs.
+#include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_decoder.h"
+#include "decoder/jpg_huff_reader.h"
+#include "decoder/jpg_idct.h"
+
+namespace {
+
+constexpr uint32_t kOk = VLTJPG_OK;
+constexpr uint32_t kArgument = VLTJPG_ERR_ARGUMENT;
+constexpr uint32_t kUnsupported = VLTJPG_ERR_UNSUPPORTED;
+
+JpgDecoder *FromHandle(vltJpgDecoder handle) {
+    return static_cast<JpgDecoder *>(handle);
+}
+
+void WritePair(void *value, int32_t first, int32_t second) {
+    int32_t *words = static_cast<int32_t *>(value);
+    words[0] = first;
+    words[1] = second;
+}
+
+int32_t Scaled(int32_t extent, int32_t scaleIndex) {
+    return (extent + (1 << scaleIndex) - 1) >> scaleIndex;
+}
+
+// Sizes the properties take; 0 for identifiers a get does not handle.
+uint32_t GetSize(uint32_t id) {
+    switch (id) {
+    case VLTJPG_DECPROP_PRECISION:
+    case VLTJPG_DECPROP_SCALE:
+    case VLTJPG_DECPROP_COMPONENTS:
+    case VLTJPG_DECPROP_BLOCKS_PER_MCU:
+    case VLTJPG_DECPROP_SAMPLING:
+    case VLTJPG_DECPROP_MULTISCAN:
+    case VLTJPG_DECPROP_RGB:
+        return 4;
+    case VLTJPG_DECPROP_SIZE:
+    case VLTJPG_DECPROP_SCALED_SIZE:
+    case VLTJPG_DECPROP_MCU_GRID:
+    case VLTJPG_DECPROP_MCU_SIZE:
+    case VLTJPG_DECPROP_SUBSAMPLING:
+        return 8;
+    case VLTJPG_DECPROP_INDEX:
+        return sizeof(vltJpgDecIndexBlock);
+    default:
+        return 0;
+    }
+}
+
+uint32_t GetWord(JpgDecoder *dec, uint32_t id, int32_t *value) {
+    switch (id) {
+    case VLTJPG_DECPROP_PRECISION:
+        *value = dec->precision;
+        break;
+    case VLTJPG_DECPROP_SCALE:
+        *value = 1 << dec->scaleIndex;
+        break;
+    case VLTJPG_DECPROP_COMPONENTS:
+        *value = dec->componentCount;
+        break;
+    case VLTJPG_DECPROP_BLOCKS_PER_MCU:
+        *value = dec->frameBlocksPerMcu;
+        break;
+    case VLTJPG_DECPROP_SAMPLING:
+        *value = dec->samplingMode;
+        break;
+    case VLTJPG_DECPROP_MULTISCAN:
+        *value = dec->multiScanMode;
+        break;
+    default: // VLTJPG_DECPROP_RGB
+        *value = dec->rgbComponents;
+        break;
+    }
+    return kOk;
+}
+
+// The chroma ratios need a second component to divide by.
+uint32_t GetSubsampling(JpgDecoder *dec, void *value) {
+    if (dec->componentCount < 2)
+        return kUnsupported;
+    const JpgDecComponent *chroma = dec->components[1];
+    WritePair(value, dec->frameMaxH / chroma->h, dec->frameMaxV / chroma->v);
+    return kOk;
+}
+
+uint32_t GetPair(JpgDecoder *dec, uint32_t id, void *value) {
+    switch (id) {
+    case VLTJPG_DECPROP_SIZE:
+        WritePair(value, dec->width, dec->height);
+        return kOk;
+    case VLTJPG_DECPROP_SCALED_SIZE:
+        dec->scaledWidth = Scaled(dec->width, dec->scaleIndex);
+        dec->scaledHeight = Scaled(dec->height, dec->scaleIndex);
+        WritePair(value, dec->scaledWidth, dec->scaledHeight);
+        return kOk;
+    case VLTJPG_DECPROP_MCU_GRID:
+        WritePair(value, dec->frameMcusPerRow, dec->frameMcuRows);
+        return kOk;
+    case VLTJPG_DECPROP_MCU_SIZE:
+        WritePair(value, 8 * dec->frameMaxH, 8 * dec->frameMaxV);
+        return kOk;
+    default: // VLTJPG_DECPROP_SUBSAMPLING
+        return GetSubsampling(dec, value);
+    }
+}
+
+// A scale change takes effect for the MCUs decoded afterwards: the
+// multipliers, the coefficient cut-off and the coefficient block (which may
+// hold values a coarser scale stored outside the region it reads) follow.
+uint32_t SetScale(JpgDecoder *dec, const void *value) {
+    int32_t denominator = *static_cast<const int32_t *>(value);
+    int32_t index = 0;
+    while (index < 4 && (1 << index) != denominator)
+        ++index;
+    if (index == 4)
+        return kArgument;
+    dec->scaleIndex = index;
+    JpgDecSetDeQuantScale(dec, -1);
+    dec->reader->lastIndexKept = jpg_scalese_tbl[index];
+    JpgMemSet(JpgDecCoefBlock(dec), 0, kJpgDecBlockBytes);
+    return kOk;
+}
+
+uint32_t SetProgress(JpgDecoder *dec, const void *value) {
+    const auto *progress = static_cast<const vltJpgDecProgress *>(value);
+    dec->progress = progress->callback;
+    dec->progressContext = progress->context;
+    return kOk;
+}
+
+uint32_t SetStream(JpgDecoder *dec, const void *value) {
+    dec->reader->stream = *static_cast<void *const *>(value);
+    return kOk;
+}
+
+// Binds the host's planes to the components the sampling mode outputs.
+uint32_t BindPlanes(JpgDecoder *dec, uint8_t *const *planes, const int32_t *pitches) {
+    if (dec->samplingMode > 5)
+        return kUnsupported;
+    if (!planes || !pitches)
+        return kArgument;
+    int32_t bound = dec->samplingMode == 4 ? 1 : 3;
+    int32_t needed = dec->samplingMode == 4 ? 1 : dec->componentCount;
+    for (int32_t i = 0; i < bound; ++i) {
+        if (i < needed && !planes[i])
+            return kArgument;
+        dec->components[i]->plane = planes[i];
+        dec->components[i]->pitch = pitches[i];
+    }
+    dec->pixelFormat = JpgOutputFormatForSampling(dec->samplingMode);
+    return kOk;
+}
+
+// Coefficient output goes to one plane for all components.
+uint32_t BindCoefficientPlane(JpgDecoder *dec, const vltJpgPlaneSet *set) {
+    if (!set || !set->planes || !set->pitches || !set->planes[0])
+        return kArgument;
+    for (int32_t i = 0; i < kJpgDecMaxComponents; ++i) {
+        dec->components[i]->plane = set->planes[0];
+        dec->components[i]->pitch = set->pitches[0];
+    }
+    return kOk;
+}
+
+void ClearPredictors(JpgDecoder *dec) {
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
+        dec->scanComponents[k]->dcPredictor = 0;
+}
+
+// Restart counters for a decoder positioned at MCU n of the scan: the
+// marker numbers run 0..7 from the second interval on.
+void SetRestartCounters(JpgDecoder *dec) {
+    JpgHufReader *reader = dec->reader;
+    uint32_t interval = reader->restartInterval;
+    if (interval == 0)
+        return;
+    uint32_t n = static_cast<uint32_t>(dec->mcuRow * dec->mcusPerRow + dec->mcuColumn);
+    if (n == 0) {
+        reader->nextRestart = 0;
+        reader->restartsToGo = interval;
+        return;
+    }
+    reader->nextRestart = ((n - 1) / interval) % 8;
+    reader->restartsToGo = n % interval ? interval - n % interval : 0;
+}
+
+uint32_t Rewind(JpgDecoder *dec) {
+    dec->mcuColumn = 0;
+    dec->mcuRow = 0;
+    ClearPredictors(dec);
+    return JpgHufReset(dec->reader, dec->reader->dataStart);
+}
+
+// Decodes `count` MCUs without output to move the stream position on.
+uint32_t SkipMcus(JpgDecoder *dec, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (dec->routines.indexUpdate)
+            dec->routines.indexUpdate(dec);
+        uint32_t result = dec->routines.mcu[kJpgDecOutputStream](dec, 0, 0);
+        if (result != kOk)
+            return result;
+        if (++dec->mcuColumn == dec->mcusPerRow) {
+            dec->mcuColumn = 0;
+            dec->mcuRow += 1;
+        }
+    }
+    return kOk;
+}
+
+// Moves the decoder to MCU (column, row) of the scan: forward by decoding
+// without output, backward by rewinding to the scan's data start.
+uint32_t PositionAt(JpgDecoder *dec, int32_t column, int32_t row) {
+    int32_t target = row * dec->mcusPerRow + column;
+    int32_t current = dec->mcuRow * dec->mcusPerRow + dec->mcuColumn;
+    int32_t skip = target - current;
+    bool finished = dec->decodeState != kJpgDecDecodingMcus &&
+                    dec->decodeState != kJpgDecScanHeaderRead;
+    if (skip < 0 || finished) {
+        uint32_t result = Rewind(dec);
+        if (result != kOk)
+            return result;
+        skip = target;
+    }
+    dec->decodeState = kJpgDecDecodingMcus;
+    SetRestartCounters(dec);
+    return SkipMcus(dec, skip);
+}
+
+uint32_t ConfigureRequest(JpgDecoder *dec, const JpgDecRequest *request) {
+    switch (request->mode) {
+    case kJpgDecOutputStream:
+        return kOk;
+    case kJpgDecOutputCoefficients:
+        return BindCoefficientPlane(dec, request->planeSet);
+    case kJpgDecOutputSamples:
+        if (!request->planeSet)
+            return kArgument;
+        return BindPlanes(dec, request->planeSet->planes, request->planeSet->pitches);
+    default:
+        return kUnsupported;
+    }
+}
+
+int32_t LinesPerMcuRow(const JpgDecoder *dec) {
+    return 8 * dec->frameMaxV;
+}
+
+} // namespace
+
+extern "C" {
+
+vltJpgResult vltJpgDecoderCreate(vltJpgDecoder *handle, vltJpgDecoderParams *params) {
+    if (!handle || !params)
+        return kArgument;
+    *handle = nullptr;
+    JpgDecoder *dec = nullptr;
+    uint32_t result = JpgDecInit(&dec, params);
+    if (result == kOk)
+        *handle = dec;
+    return result;
+}
+
+vltJpgResult vltJpgDecoderDestroy(vltJpgDecoder handle) {
+    return handle ? JpgDecUninit(FromHandle(handle)) : kArgument;
+}
+
+vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size) {
+    if (!handle || !value)
+        return kArgument;
+    JpgDecoder *dec = FromHandle(handle);
+    if (id == VLTJPG_DECPROP_BUILD_INDEX)
+        return kArgument; // no index control record exists
+    uint32_t expected = GetSize(id);
+    if (expected == 0)
+        return kOk;
+    if (size != expected)
+        return kArgument;
+    if (id == VLTJPG_DECPROP_INDEX)
+        return VLTJPG_ERR_NO_INDEX;
+    if (expected == 4)
+        return GetWord(dec, id, static_cast<int32_t *>(value));
+    return GetPair(dec, id, value);
+}
+
+vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size) {
+    if (!handle || !value)
+        return kArgument;
+    JpgDecoder *dec = FromHandle(handle);
+    switch (id) {
+    case VLTJPG_DECPROP_SCALE:
+        return size == 4 ? SetScale(dec, value) : kArgument;
+    case VLTJPG_DECPROP_PROGRESS:
+        return size == sizeof(vltJpgDecProgress) ? SetProgress(dec, value) : kArgument;
+    case VLTJPG_DECPROP_INDEX:
+        return size == sizeof(vltJpgDecIndexBlock) ? kUnsupported : kArgument;
+    case VLTJPG_DECPROP_STREAM:
+        return size == sizeof(void *) ? SetStream(dec, value) : kArgument;
+    default:
+        return kOk;
+    }
+}
+
+vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int32_t *pitches,
+                                    void *reserved, int32_t *lines) {
+    (void)reserved;
+    if (!handle || !planes || !lines)
+        return kArgument;
+    JpgDecoder *dec = FromHandle(handle);
+    uint32_t result = BindPlanes(dec, planes, pitches);
+    if (result != kOk)
+        return result;
+    int32_t left = dec->height - dec->firstLine;
+    int32_t count = *lines < 0 ? 0 : (*lines < left ? *lines : left);
+    *lines = count;
+    result = dec->routines.decode(dec, dec->width, count);
+    dec->firstLine += count;
+    return result;
+}
+
+vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **planes,
+                                           int32_t *pitches, void *reserved, int32_t *lines,
+                                           void *stream) {
+    if (!handle || !stream)
+        return kArgument;
+    JpgDecoder *dec = FromHandle(handle);
+    dec->sofSeen = 0;
+    dec->decodeState = kJpgDecReadMarkers;
+    uint32_t result = JpgDecBindStream(dec, stream);
+    dec->reader->marker = 0;
+    if (result == kOk)
+        result = dec->routines.readHeader(dec);
+    if (result != kOk)
+        return result;
+    if (dec->decodeState != kJpgDecScanHeaderRead)
+        return VLTJPG_ERR_DATA;
+    ClearPredictors(dec);
+    // The other stream's image starts at its own first line; the decoder's
+    // line count is left as it was.
+    int32_t savedLine = dec->firstLine;
+    dec->firstLine = 0;
+    result = vltJpgDecoderScanlines(handle, planes, pitches, reserved, lines);
+    dec->firstLine = savedLine;
+    return result;
+}
+
+vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request) {
+    if (!handle || !request)
+        return kArgument;
+    JpgDecoder *dec = FromHandle(handle);
+    uint32_t result = JpgDecSetReadProp(dec, request);
+    if (result != kOk)
+        return result;
+    if (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
+        request->startRow < 0 || request->startRow >= dec->mcuRows)
+        return kArgument;
+    result = PositionAt(dec, request->startColumn, request->startRow);
+    if (result == kOk)
+        result = dec->routines.runDriver[request->mode](dec, request);
+    // A band that follows continues from the MCU row the run stopped in.
+    int32_t line = dec->mcuRow * LinesPerMcuRow(dec);
+    dec->firstLine = line < dec->height ? line : dec->height;
+    return result;
+}
+
+uint32_t JpgDecSetReadProp(JpgDecoder *dec, const JpgDecRequest *request) {
+    dec->firstLine = 0;
+    return ConfigureRequest(dec, request);
+}
+
+} // extern "C"

@@ -1,0 +1,585 @@
+// Marker parser: reads the marker segments of a JPEG stream up to the first
+// scan's entropy-coded data and sets up frame, tables and scan geometry.
+// Only single-scan sequential Huffman frames with 8-bit samples are taken;
+// everything else is refused here so that the decode loop never meets it.
+#include "decoder/jpg_decoder.h"
+#include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_huff_reader.h"
+
+namespace {
+
+constexpr uint32_t kOk = VLTJPG_OK;
+constexpr uint32_t kBadData = VLTJPG_ERR_DATA;
+constexpr uint32_t kUnsupported = VLTJPG_ERR_UNSUPPORTED;
+
+constexpr int32_t kMaxSamplingFactor = 4;
+
+// Marker codes (second byte after 0xFF).
+enum Marker : uint32_t {
+    kTem = 0x01,
+    kSof0 = 0xC0,
+    kSof1 = 0xC1,
+    kSof2 = 0xC2,
+    kDht = 0xC4,
+    kDac = 0xCC,
+    kRst0 = 0xD0,
+    kRst7 = 0xD7,
+    kSoi = 0xD8,
+    kEoi = 0xD9,
+    kSos = 0xDA,
+    kDqt = 0xDB,
+    kDnl = 0xDC,
+    kDri = 0xDD,
+    kApp0 = 0xE0,
+    kApp15 = 0xEF,
+    kCom = 0xFE,
+};
+
+#define RETURN_IF_FAILED(expr)                                                                     \
+    do {                                                                                           \
+        uint32_t result_ = (expr);                                                                 \
+        if (result_ != kOk)                                                                        \
+            return result_;                                                                        \
+    } while (0)
+
+// Makes at least one byte available; fails once the stream (and the EOI the
+// reader appends at its end) is used up.
+uint32_t EnsureByte(JpgHufReader *reader) {
+    if (reader->bytesLeft > 0)
+        return kOk;
+    if (reader->refill(reader) != kOk || reader->bytesLeft <= 0)
+        return kBadData;
+    return kOk;
+}
+
+uint32_t ReadByte(JpgHufReader *reader, uint32_t *value) {
+    RETURN_IF_FAILED(EnsureByte(reader));
+    *value = *reader->position++;
+    reader->bytesLeft -= 1;
+    return kOk;
+}
+
+uint32_t ReadWord(JpgHufReader *reader, uint32_t *value) {
+    uint32_t high = 0;
+    uint32_t low = 0;
+    RETURN_IF_FAILED(ReadByte(reader, &high));
+    RETURN_IF_FAILED(ReadByte(reader, &low));
+    *value = (high << 8) | low;
+    return kOk;
+}
+
+uint32_t SkipBytes(JpgHufReader *reader, uint32_t count) {
+    while (count > 0) {
+        RETURN_IF_FAILED(EnsureByte(reader));
+        uint32_t available = static_cast<uint32_t>(reader->bytesLeft);
+        uint32_t step = count < available ? count : available;
+        reader->position += step;
+        reader->bytesLeft -= static_cast<int32_t>(step);
+        count -= step;
+    }
+    return kOk;
+}
+
+// A segment length counts its own two bytes; anything shorter is malformed.
+uint32_t ReadSegmentLength(JpgHufReader *reader, uint32_t *remaining) {
+    uint32_t length = 0;
+    RETURN_IF_FAILED(ReadWord(reader, &length));
+    if (length < 2)
+        return kBadData;
+    *remaining = length - 2;
+    return kOk;
+}
+
+} // namespace
+
+uint32_t JpgDecFindMarker(JpgHufReader *reader) {
+    for (;;) {
+        uint32_t byte = 0;
+        do {
+            RETURN_IF_FAILED(ReadByte(reader, &byte));
+        } while (byte != 0xFF);
+        do {
+            RETURN_IF_FAILED(ReadByte(reader, &byte));
+        } while (byte == 0xFF);
+        if (byte != 0) { // 0xFF 0x00 is stuffing inside entropy-coded data
+            reader->marker = byte;
+            return kOk;
+        }
+    }
+}
+
+namespace {
+
+// Bit offset in the stream of the reader's next unread bit.
+uint32_t JpgDecBitPosition(const JpgHufReader *reader) {
+    uint32_t byte = reader->bufferOrigin + static_cast<uint32_t>(reader->position - reader->buffer);
+    return byte * 8 + 8 - static_cast<uint32_t>(reader->bitsLeft);
+}
+
+// The parser may be entered right after entropy-coded data, in the middle
+// of a byte: move to the next whole byte.
+void AlignToByte(JpgHufReader *reader) {
+    if (reader->bitsLeft == 8)
+        return;
+    bool stuffed = reader->bytesLeft >= 2 && reader->position[0] == 0xFF &&
+                   reader->position[1] == 0x00;
+    int32_t drop = stuffed ? 2 : 1;
+    reader->position += drop;
+    reader->bytesLeft -= drop;
+    reader->bitsLeft = 8;
+}
+
+uint32_t SkipToSoi(JpgHufReader *reader) {
+    do {
+        RETURN_IF_FAILED(JpgDecFindMarker(reader));
+    } while (reader->marker != kSoi);
+    return kOk;
+}
+
+// ---------------------------------------------------------------- tables
+
+uint32_t ReadQuantTable(JpgDecoder *dec, uint32_t *remaining) {
+    JpgHufReader *reader = dec->reader;
+    uint32_t pqTq = 0;
+    RETURN_IF_FAILED(ReadByte(reader, &pqTq));
+    uint32_t number = pqTq & 15;
+    bool wide = (pqTq >> 4) != 0;
+    uint32_t size = wide ? 129 : 65;
+    if (number > 3 || *remaining < size)
+        return kBadData;
+    JpgQuantTable *table = dec->quantTables[number];
+    for (int k = 0; k < 64; ++k) {
+        uint32_t value = 0;
+        RETURN_IF_FAILED(wide ? ReadWord(reader, &value) : ReadByte(reader, &value));
+        table->values[jpg_natural_order[k]] = static_cast<uint16_t>(value);
+    }
+    JpgDecSetDeQuantScale(dec, static_cast<int32_t>(number));
+    *remaining -= size;
+    return kOk;
+}
+
+uint32_t ReadDqt(JpgDecoder *dec) {
+    uint32_t remaining = 0;
+    RETURN_IF_FAILED(ReadSegmentLength(dec->reader, &remaining));
+    while (remaining > 0)
+        RETURN_IF_FAILED(ReadQuantTable(dec, &remaining));
+    dec->dqtSeen = 1;
+    return kOk;
+}
+
+uint32_t ReadHuffTable(JpgDecoder *dec, uint32_t *remaining) {
+    JpgHufReader *reader = dec->reader;
+    uint32_t tcTh = 0;
+    RETURN_IF_FAILED(ReadByte(reader, &tcTh));
+    int32_t tableClass = (tcTh & 0x10) ? 1 : 0;
+    uint32_t number = tableClass ? tcTh - 16 : tcTh;
+    if (number > 3)
+        return kBadData;
+    JpgHuffTable *def = tableClass ? dec->acDefs[number] : dec->dcDefs[number];
+    uint32_t total = 0;
+    for (int length = 1; length <= 16; ++length) {
+        uint32_t count = 0;
+        RETURN_IF_FAILED(ReadByte(reader, &count));
+        def->bits[length] = static_cast<uint8_t>(count);
+        total += count;
+    }
+    if (total > 256 || total > *remaining - 17)
+        return kBadData;
+    for (uint32_t i = 0; i < total; ++i) {
+        uint32_t symbol = 0;
+        RETURN_IF_FAILED(ReadByte(reader, &symbol));
+        def->values[i] = static_cast<uint8_t>(symbol);
+    }
+    RETURN_IF_FAILED(JpgDecSetHuffTable(dec, static_cast<int32_t>(number), tableClass));
+    *remaining -= 17 + total;
+    return kOk;
+}
+
+uint32_t ReadDht(JpgDecoder *dec) {
+    uint32_t remaining = 0;
+    RETURN_IF_FAILED(ReadSegmentLength(dec->reader, &remaining));
+    while (remaining >= 17)
+        RETURN_IF_FAILED(ReadHuffTable(dec, &remaining));
+    if (remaining != 0)
+        return kBadData;
+    dec->dhtSeen = 1;
+    return kOk;
+}
+
+// DRI and DNL carry one 16-bit value in a segment of length 4.
+uint32_t ReadShortSegment(JpgHufReader *reader, uint32_t *value) {
+    uint32_t length = 0;
+    RETURN_IF_FAILED(ReadWord(reader, &length));
+    if (length != 4)
+        return kBadData;
+    return ReadWord(reader, value);
+}
+
+uint32_t ReadDri(JpgDecoder *dec) {
+    uint32_t interval = 0;
+    RETURN_IF_FAILED(ReadShortSegment(dec->reader, &interval));
+    dec->reader->restartInterval = interval;
+    return kOk;
+}
+
+uint32_t ReadDnl(JpgDecoder *dec) {
+    uint32_t height = 0;
+    RETURN_IF_FAILED(ReadShortSegment(dec->reader, &height));
+    if (height == 0)
+        return kBadData;
+    dec->height = static_cast<int32_t>(height);
+    return kOk;
+}
+
+uint32_t SkipSegment(JpgHufReader *reader) {
+    uint32_t remaining = 0;
+    RETURN_IF_FAILED(ReadSegmentLength(reader, &remaining));
+    return SkipBytes(reader, remaining);
+}
+
+// ----------------------------------------------------------------- frame
+
+bool IsLetter(uint32_t id, char upper) {
+    return id == static_cast<uint32_t>(upper) || id == static_cast<uint32_t>(upper + 32);
+}
+
+void NoteRgbComponents(JpgDecoder *dec) {
+    JpgDecComponent **c = dec->components;
+    dec->rgbComponents = dec->componentCount == 3 && IsLetter(c[0]->id, 'R') &&
+                         IsLetter(c[1]->id, 'G') && IsLetter(c[2]->id, 'B');
+}
+
+uint32_t ReadFrameComponents(JpgDecoder *dec) {
+    for (int32_t i = 0; i < dec->componentCount; ++i) {
+        JpgDecComponent *comp = dec->components[i];
+        uint32_t id = 0;
+        uint32_t factors = 0;
+        uint32_t tq = 0;
+        RETURN_IF_FAILED(ReadByte(dec->reader, &id));
+        RETURN_IF_FAILED(ReadByte(dec->reader, &factors));
+        RETURN_IF_FAILED(ReadByte(dec->reader, &tq));
+        if (tq > 3)
+            return kBadData;
+        comp->id = static_cast<int32_t>(id);
+        comp->index = i;
+        comp->h = static_cast<int32_t>(factors >> 4);
+        comp->v = static_cast<int32_t>(factors & 15);
+        comp->quantTable = static_cast<int32_t>(tq);
+    }
+    return kOk;
+}
+
+uint32_t ReadFrameHeader(JpgDecoder *dec, int32_t progressive) {
+    if (dec->sofSeen)
+        return kBadData;
+    dec->progressiveFrame = progressive;
+    JpgHufReader *reader = dec->reader;
+    uint32_t length = 0, precision = 0, height = 0, width = 0, count = 0;
+    RETURN_IF_FAILED(ReadWord(reader, &length));
+    RETURN_IF_FAILED(ReadByte(reader, &precision));
+    RETURN_IF_FAILED(ReadWord(reader, &height));
+    RETURN_IF_FAILED(ReadWord(reader, &width));
+    RETURN_IF_FAILED(ReadByte(reader, &count));
+    if (precision != 8 || count * 3 + 8 != length || width == 0 || height == 0 || count == 0 ||
+        count > 4)
+        return kBadData;
+    if (count == 4)
+        return kUnsupported;
+    dec->precision = static_cast<int32_t>(precision);
+    dec->width = static_cast<int32_t>(width);
+    dec->height = static_cast<int32_t>(height);
+    dec->componentCount = static_cast<int32_t>(count);
+    RETURN_IF_FAILED(ReadFrameComponents(dec));
+    reader->marker = 0;
+    dec->sofSeen = 1;
+    NoteRgbComponents(dec);
+    return JpgDecSetFrameInfo(dec);
+}
+
+bool FactorsInRange(const JpgDecoder *dec) {
+    for (int32_t i = 0; i < dec->componentCount; ++i) {
+        const JpgDecComponent *c = dec->components[i];
+        if (c->h < 1 || c->h > kMaxSamplingFactor || c->v < 1 || c->v > kMaxSamplingFactor)
+            return false;
+    }
+    return true;
+}
+
+// Component 0 carries the largest factors; chroma components share theirs,
+// which must divide the luma ones.
+bool SamplingLayoutSupported(const JpgDecoder *dec) {
+    const JpgDecComponent *luma = dec->components[0];
+    if (luma->h != dec->frameMaxH || luma->v != dec->frameMaxV)
+        return false;
+    if (dec->componentCount != 3)
+        return true;
+    const JpgDecComponent *cb = dec->components[1];
+    const JpgDecComponent *cr = dec->components[2];
+    return cb->h == cr->h && cb->v == cr->v && dec->frameMaxH % cb->h == 0 &&
+           dec->frameMaxV % cb->v == 0;
+}
+
+int32_t DeriveSamplingMode(const JpgDecoder *dec) {
+    if (dec->frameMaxH > 2 || dec->frameMaxV > 2)
+        return 5;
+    int32_t mode = jpg_yuvsample_tbl[3 * dec->frameMaxV + dec->frameMaxH];
+    if (dec->componentCount == 1 && mode == 3)
+        return 4;
+    if (dec->componentCount == 3 && mode == 0) {
+        const JpgDecComponent *cb = dec->components[1];
+        if (dec->frameBlocksPerMcu == 8)
+            return dec->frameMaxH / cb->h == 2 ? 1 : 2;
+        if (dec->frameBlocksPerMcu == 12)
+            return 3;
+    }
+    return mode;
+}
+
+} // namespace
+
+extern "C" {
+
+uint32_t JpgDecSetFrameInfo(JpgDecoder *dec) {
+    if (dec->componentCount == 1) {
+        dec->components[0]->h = 1;
+        dec->components[0]->v = 1;
+    }
+    if (!FactorsInRange(dec))
+        return kUnsupported;
+    dec->frameMaxH = 1;
+    dec->frameMaxV = 1;
+    int32_t blocks = 0;
+    for (int32_t i = 0; i < dec->componentCount; ++i) {
+        JpgDecComponent *comp = dec->components[i];
+        dec->frameMaxH = comp->h > dec->frameMaxH ? comp->h : dec->frameMaxH;
+        dec->frameMaxV = comp->v > dec->frameMaxV ? comp->v : dec->frameMaxV;
+        comp->firstBlock = blocks;
+        comp->dequant = dec->dequantTables[comp->quantTable];
+        blocks += comp->h * comp->v;
+    }
+    dec->frameBlocksPerMcu = blocks;
+    if (blocks > kJpgDecMaxBlocksPerMcu)
+        return kUnsupported;
+    dec->outputMode = kJpgDecOutputSamples;
+    if (!SamplingLayoutSupported(dec))
+        return kUnsupported;
+    dec->samplingMode = DeriveSamplingMode(dec);
+    int32_t mcuWidth = 8 * dec->frameMaxH;
+    int32_t mcuHeight = 8 * dec->frameMaxV;
+    dec->frameMcusPerRow = (dec->width + mcuWidth - 1) / mcuWidth;
+    dec->frameMcuRows = (dec->height + mcuHeight - 1) / mcuHeight;
+    return kOk;
+}
+
+} // extern "C"
+
+namespace {
+
+// ------------------------------------------------------------------ scan
+
+JpgDecComponent *FindComponent(JpgDecoder *dec, uint32_t id) {
+    for (int32_t i = 0; i < dec->componentCount; ++i) {
+        if (dec->components[i]->id == static_cast<int32_t>(id))
+            return dec->components[i];
+    }
+    return nullptr;
+}
+
+uint32_t ReadScanComponents(JpgDecoder *dec, int32_t count) {
+    JpgHufReader *reader = dec->reader;
+    for (int32_t k = 0; k < count; ++k) {
+        uint32_t id = 0;
+        uint32_t tables = 0;
+        RETURN_IF_FAILED(ReadByte(reader, &id));
+        RETURN_IF_FAILED(ReadByte(reader, &tables));
+        JpgDecComponent *comp = FindComponent(dec, id);
+        int32_t dcTable = static_cast<int32_t>(tables >> 4);
+        int32_t acTable = static_cast<int32_t>(tables & 15);
+        if (!comp || dcTable >= dec->huffTableLimit || acTable >= dec->huffTableLimit)
+            return kBadData;
+        comp->dcTable = dcTable;
+        comp->acTable = acTable;
+        dec->scanComponents[k] = comp;
+    }
+    return kOk;
+}
+
+// A sequential scan codes the whole spectrum at full precision; anything
+// else would index past the coefficient order or belongs to another process.
+uint32_t ReadSpectralParameters(JpgHufReader *reader) {
+    uint32_t ss = 0, se = 0, approximation = 0;
+    RETURN_IF_FAILED(ReadByte(reader, &ss));
+    RETURN_IF_FAILED(ReadByte(reader, &se));
+    RETURN_IF_FAILED(ReadByte(reader, &approximation));
+    if (ss != 0 || se != 63 || approximation != 0)
+        return kBadData;
+    reader->ss = 0;
+    reader->lastIndexKept = 63;
+    reader->ah = 0;
+    reader->al = 0;
+    return kOk;
+}
+
+// Every table a scan names must exist before its data is decoded.
+bool ScanTablesDefined(const JpgDecoder *dec) {
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k) {
+        const JpgDecComponent *comp = dec->scanComponents[k];
+        if (!dec->reader->dcTables[comp->dcTable] || !dec->reader->acTables[comp->acTable])
+            return false;
+    }
+    return true;
+}
+
+uint32_t ReadScanHeader(JpgDecoder *dec) {
+    if (!dec->sofSeen)
+        return kBadData;
+    JpgHufReader *reader = dec->reader;
+    uint32_t length = 0, count = 0;
+    RETURN_IF_FAILED(ReadWord(reader, &length));
+    RETURN_IF_FAILED(ReadByte(reader, &count));
+    if (count < 1 || count > 4 || length != 2 * (count + 3))
+        return kBadData;
+    dec->scanComponentCount = static_cast<int32_t>(count);
+    RETURN_IF_FAILED(ReadScanComponents(dec, dec->scanComponentCount));
+    if (dec->scanComponentCount < dec->componentCount) {
+        dec->multiScanMode = kJpgDecSequentialScans; // not decoded by this codec
+        return kUnsupported;
+    }
+    RETURN_IF_FAILED(ReadSpectralParameters(reader));
+    if (!ScanTablesDefined(dec))
+        return kBadData;
+    reader->eobRun = 0;
+    reader->nextRestart = 0;
+    reader->restartsToGo = reader->restartInterval;
+    dec->decodeState = kJpgDecScanHeaderRead;
+    reader->marker = 0;
+    reader->dataStart = JpgDecBitPosition(reader);
+    reader->lastIndexKept = jpg_scalese_tbl[dec->scaleIndex];
+    return JpgDecSetScanInfo(dec);
+}
+
+uint32_t HandleSoi(JpgDecoder *dec) {
+    if (dec->soiSeen)
+        return kBadData;
+    dec->reader->restartInterval = 0;
+    dec->soiSeen = 1;
+    return kOk;
+}
+
+// Lossless, hierarchical and arithmetic-coded frames (SOF3, SOF5..SOF15
+// but DHT and DAC) and the JPG extension code.
+bool IsUnsupportedFrame(uint32_t marker) {
+    return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xCB) ||
+           (marker >= 0xCD && marker <= 0xCF);
+}
+
+// Handles one marker whose code the reader holds. *done is set when the
+// parser must return (first scan header reached, or EOI).
+uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
+    JpgHufReader *reader = dec->reader;
+    reader->marker = 0;
+    if (marker == kSof0 || marker == kSof1) {
+        dec->huffTableLimit = marker == kSof0 ? 2 : 4;
+        return ReadFrameHeader(dec, 0);
+    }
+    if (marker == kSof2) {
+        dec->huffTableLimit = 4;
+        dec->multiScanMode = kJpgDecProgressive; // not decoded by this codec
+        return kUnsupported;
+    }
+    if (IsUnsupportedFrame(marker)) {
+        dec->multiScanMode = kJpgDecUnsupportedProcess;
+        return kUnsupported;
+    }
+    switch (marker) {
+    case kTem:
+        return kOk;
+    case kDht:
+        return ReadDht(dec);
+    case kSoi:
+        return HandleSoi(dec);
+    case kEoi:
+        dec->decodeState = kJpgDecEndOfImage;
+        *done = true;
+        return kOk;
+    case kSos:
+        *done = true;
+        return ReadScanHeader(dec);
+    case kDqt:
+        return ReadDqt(dec);
+    case kDnl:
+        return ReadDnl(dec);
+    case kDri:
+        return ReadDri(dec);
+    case kCom:
+        return SkipSegment(reader);
+    default:
+        break;
+    }
+    if (marker >= kRst0 && marker <= kRst7)
+        return kOk;
+    if (marker >= kApp0 && marker <= kApp15)
+        return SkipSegment(reader);
+    return kUnsupported; // DAC, DHP, EXP, JPGn, reserved codes
+}
+
+} // namespace
+
+extern "C" {
+
+uint32_t JpgDecReadHeader(JpgDecoder *dec) {
+    JpgHufReader *reader = dec->reader;
+    AlignToByte(reader);
+    if (!dec->soiSeen) {
+        RETURN_IF_FAILED(SkipToSoi(reader));
+        reader->marker = 0;
+        RETURN_IF_FAILED(HandleSoi(dec));
+    }
+    bool done = false;
+    while (!done) {
+        if (reader->marker == 0)
+            RETURN_IF_FAILED(JpgDecFindMarker(reader));
+        RETURN_IF_FAILED(DispatchMarker(dec, reader->marker, &done));
+    }
+    return kOk;
+}
+
+uint32_t JpgDecSetScanInfo(JpgDecoder *dec) {
+    int32_t count = dec->scanComponentCount;
+    bool interleaved = count > 1;
+    int32_t entries = 0;
+    int32_t widest = 0, tallest = 0, mcuBlocksH = 1, mcuBlocksV = 1;
+    dec->scanMaxV = 1;
+    for (int32_t k = 0; k < count; ++k) {
+        JpgDecComponent *comp = dec->scanComponents[k];
+        dec->scanMaxV = comp->v > dec->scanMaxV ? comp->v : dec->scanMaxV;
+        comp->width = JpgDecComponentExtent(dec->width, comp->h, dec->frameMaxH);
+        comp->height = JpgDecComponentExtent(dec->height, comp->v, dec->frameMaxV);
+        comp->mcuWidth = interleaved ? comp->h : 1;
+        comp->mcuHeight = interleaved ? comp->v : 1;
+        for (int32_t r = 0; r < comp->mcuHeight; ++r) {
+            for (int32_t c = 0; c < comp->mcuWidth; ++c) {
+                dec->blockComponents[entries] = comp;
+                dec->blockOffsets[entries][0] = 8 * c;
+                dec->blockOffsets[entries][1] = 8 * r;
+                ++entries;
+            }
+        }
+        widest = comp->width > widest ? comp->width : widest;
+        tallest = comp->height > tallest ? comp->height : tallest;
+        mcuBlocksH = comp->mcuWidth > mcuBlocksH ? comp->mcuWidth : mcuBlocksH;
+        mcuBlocksV = comp->mcuHeight > mcuBlocksV ? comp->mcuHeight : mcuBlocksV;
+    }
+    int32_t mcuWidth = 8 * mcuBlocksH;
+    dec->blocksPerMcu = entries;
+    dec->mcuHeight = 8 * mcuBlocksV;
+    dec->mcusPerRow = (widest + mcuWidth - 1) / mcuWidth;
+    dec->mcuRows = (tallest + dec->mcuHeight - 1) / dec->mcuHeight;
+    dec->edgeMcuColumn = widest / mcuWidth;
+    dec->edgeMcuRow = tallest / dec->mcuHeight;
+    dec->mcuColumn = 0;
+    dec->mcuRow = 0;
+    return kOk;
+}
+
+} // extern "C"
