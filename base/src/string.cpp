@@ -17,6 +17,7 @@ namespace {
 
 // Numbers are 32-bit on the target libc; on a wider one, results are
 // brought into 32 bits the way the 32-bit libc would produce them.
+#if ULONG_MAX > 0xFFFFFFFFu
 bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool isSpace(wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; }
 
@@ -29,17 +30,16 @@ template <typename Char> bool startsWithMinus(const Char *s) {
 // strtoul semantics: a magnitude beyond 32 bits saturates (ERANGE); a minus
 // sign negates the magnitude modulo 2^32.
 template <typename Char> uint32_t unsignedAs32(unsigned long value, const Char *text) {
-#if ULONG_MAX > 0xFFFFFFFFu
     unsigned long magnitude = startsWithMinus(text) ? 0ul - value : value;
     if (magnitude > UINT32_MAX) {
         errno = ERANGE;
         return UINT32_MAX;
     }
-#else
-    (void)text;
-#endif
     return static_cast<uint32_t>(value);
 }
+#else
+template <typename Char> uint32_t unsignedAs32(unsigned long value, const Char *) { return value; }
+#endif
 
 int32_t signedAs32(long value) {
 #if LONG_MAX > INT32_MAX

@@ -87,7 +87,7 @@ const unsigned char kReturn42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov e
 #elif defined(__aarch64__)
 #define HAVE_RETURN42 1
 const uint32_t kReturn42[] = {0x52800540, 0xD65F03C0}; // mov w0, #42; ret
-#elif defined(__arm__) && !defined(__thumb__)
+#elif defined(__arm__) // A-32 code; a call through a pointer interworks from Thumb
 #define HAVE_RETURN42 1
 const uint32_t kReturn42[] = {0xE3A0002A, 0xE12FFF1E}; // mov r0, #42; bx lr
 #endif
