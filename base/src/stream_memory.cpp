@@ -166,13 +166,14 @@ uint32_t QVStreamMemWrite(MStream *stream, const void *buffer, uint32_t n) {
     if (!isMemoryStream(stream))
         return 0;
     // Offsets and the size are 32-bit signed: never grow past INT32_MAX.
-    uint32_t limit = static_cast<uint32_t>(INT32_MAX - QVStreamMemTell(stream));
+    int32_t start = QVStreamMemTell(stream);
+    uint32_t limit = static_cast<uint32_t>(INT32_MAX - start);
     if (n > limit)
         n = limit;
     uint32_t written = transfer(stream, nullptr, static_cast<const char *>(buffer), n);
-    int32_t offset = QVStreamMemTell(stream);
-    if (offset > stream->size)
-        stream->size = offset;
+    int32_t end = start + static_cast<int32_t>(written);
+    if (end > stream->size)
+        stream->size = end;
     return written;
 }
 
