@@ -328,6 +328,71 @@ uint32_t MSrand(uint32_t seed);        /* 0 */
 /* ===== end threads ===== */
 
 /* ===== Files and directories ===== */
+
+/* Which entries a directory search returns. */
+#define MDIR_FIND_FILES 0u
+#define MDIR_FIND_DIRECTORIES 1u
+#define MDIR_FIND_ALL 2u
+
+/* MFileInfo.attributes */
+#define MFILE_ATTR_DIRECTORY 8u
+#define MFILE_ATTR_REGULAR 16u
+
+typedef struct MFileInfo {
+    uint32_t attributes;  /* MFILE_ATTR_*, 0 for any other kind of file */
+    uint32_t fileSize;    /* bytes; 0xFFFFFFFF for 4 GiB and more */
+    uint32_t changeTime;  /* seconds since 1970 */
+    uint32_t accessTime;
+    uint32_t writeTime;
+} MFileInfo;
+
+/* A directory search in progress (what a find handle points to). */
+typedef struct MDirFind {
+    uint32_t mode;        /* MDIR_FIND_*; any other value finds nothing */
+    char *directory;      /* the directory searched, ending with '/' or '\\' */
+    char *pattern;        /* lower-case wildcard pattern, null for all */
+    void *dirStream;      /* the open POSIX DIR stream */
+    void *entry;          /* the struct dirent last read */
+} MDirFind;
+
+/* Starts a search. spec is a directory (with or without its trailing
+ * separator) or a directory, a separator ('/' or '\\') and a pattern with
+ * the wildcards '*' and '?' matched without regard to ASCII case; "*" and
+ * "*.*" mean every entry. Null when the directory cannot be opened. */
+MDirFind *MDirStartFindS(const char *spec, const uint32_t *mode);
+MDirFind *MDirStartFindExS(const char *spec, const uint32_t *mode);
+/* 1 with the next entry: name receives directory + entry name (the caller
+ * makes room for both) and isDirectory 1 or 0 (a regular file). 0 and an
+ * empty name at the end. Entries whose status cannot be read, and entries
+ * that are neither directories nor regular files, are passed over. */
+uint32_t MDirFindNextS(MDirFind *find, char *name, uint32_t *isDirectory);
+uint32_t MDirFindNextExS(MDirFind *find, char *name, MFileInfo *info);
+/* Close the search and free the handle; null does nothing. */
+void MDirEndFind(MDirFind *find);
+void MDirEndFindEx(MDirFind *find);
+
+/* Booleans (1 success, 0 failure). */
+uint32_t MGetFileInfoS(MFileInfo *info, const char *path);
+uint32_t MIsDirectoryS(const char *path);
+uint32_t MDirectoryCreateS(const char *path);  /* mode 0775; 0 if it exists */
+uint32_t MDirectoryRemoveS(const char *path);
+/* Compare the texts only, ignoring case; the file system is not asked. */
+uint32_t MIsSameFileS(const char *a, const char *b);
+uint32_t MIsSameFileW(const wchar_t *a, const wchar_t *b);
+
+/* The running executable's path in buffer (size bytes, terminator
+ * included); returns its length, or 0 when module is not null, the path
+ * cannot be read or it does not fit. */
+uint32_t MGetModuleFileName(void *module, char *buffer, uint32_t size);
+/* The executable's directory with its trailing separator.
+ * 0 done, 1 failed (no path, or it does not fit in size), 4 no memory. */
+#define MMODULE_PATH_OK 0u
+#define MMODULE_PATH_FAILED 1u
+#define MMODULE_PATH_NO_MEMORY 4u
+uint32_t MGetModulePathS(char *buffer, uint32_t size);
+/* The same as libc wide characters (size counts wide characters); also 1
+ * when the path cannot be converted in the process locale. */
+uint32_t MGetModulePathW(wchar_t *buffer, uint32_t size);
 /* ===== end files ===== */
 
 #ifdef __cplusplus
