@@ -18,7 +18,8 @@ static inline uint32_t FileAttributesOf(mode_t mode) {
 // small one.
 static inline void FillFileInfo(const struct stat &status, MFileInfo *info) {
     info->attributes = FileAttributesOf(status.st_mode);
-    info->fileSize = status.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(status.st_size);
+    info->fileSize = static_cast<uint64_t>(status.st_size) > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                                 : static_cast<uint32_t>(status.st_size);
     info->changeTime = static_cast<uint32_t>(status.st_ctime);
     info->accessTime = static_cast<uint32_t>(status.st_atime);
     info->writeTime = static_cast<uint32_t>(status.st_mtime);
