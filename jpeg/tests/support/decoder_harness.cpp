@@ -1,0 +1,172 @@
+#include "decoder_harness.h"
+
+#include <cstring>
+
+namespace harness {
+
+uint32_t VectorStream::Callback(uint32_t operation, void *stream, void *argument) {
+    auto *self = static_cast<VectorStream *>(stream);
+    switch (operation) {
+    case VLTJPG_STREAM_READ: {
+        auto *request = static_cast<vltJpgStreamBuffer *>(argument);
+        self->reads += 1;
+        size_t available = self->data.size() - self->position;
+        size_t count = request->count < available ? request->count : available;
+        std::memcpy(request->buffer, self->data.data() + self->position, count);
+        self->position += count;
+        return static_cast<uint32_t>(count);
+    }
+    case VLTJPG_STREAM_SEEK: {
+        auto *request = static_cast<vltJpgStreamSeekArgs *>(argument);
+        self->seeks += 1;
+        if (!self->seekable)
+            return 1;
+        int64_t base = request->origin == VLTJPG_SEEK_SET
+                           ? 0
+                           : (request->origin == VLTJPG_SEEK_END
+                                  ? static_cast<int64_t>(self->data.size())
+                                  : static_cast<int64_t>(self->position));
+        int64_t target = base + request->offset;
+        if (target < 0 || target > static_cast<int64_t>(self->data.size()))
+            return 1;
+        self->position = static_cast<size_t>(target);
+        return 0;
+    }
+    case VLTJPG_STREAM_TELL:
+        self->tells += 1;
+        return static_cast<uint32_t>(self->position);
+    default:
+        return 0;
+    }
+}
+
+GuardedPlane::GuardedPlane(int width, int height)
+    : width_(width), height_(height), pitch_(width + 2 * kGuardColumns),
+      storage_(static_cast<size_t>(pitch_) * (height + 2 * kGuardRows), kGuard) {}
+
+bool GuardedPlane::GuardsIntact() const {
+    for (int y = 0; y < height_ + 2 * kGuardRows; ++y) {
+        for (int x = 0; x < pitch_; ++x) {
+            bool inside = y >= kGuardRows && y < kGuardRows + height_ && x >= kGuardColumns &&
+                          x < kGuardColumns + width_;
+            if (!inside && storage_[static_cast<size_t>(y) * pitch_ + x] != kGuard)
+                return false;
+        }
+    }
+    return true;
+}
+
+oracle::Plane GuardedPlane::Extract() const {
+    oracle::Plane plane;
+    plane.width = width_;
+    plane.height = height_;
+    plane.samples.resize(static_cast<size_t>(width_) * height_);
+    for (int y = 0; y < height_; ++y) {
+        std::memcpy(&plane.samples[static_cast<size_t>(y) * width_],
+                    &storage_[static_cast<size_t>(y + kGuardRows) * pitch_ + kGuardColumns],
+                    width_);
+    }
+    return plane;
+}
+
+Decoder::Decoder(const std::vector<uint8_t> &jpeg, uint32_t chunkSize)
+    : Decoder(jpeg, vltJpgDecoderParams{nullptr, 0, chunkSize, 0, 0, nullptr, nullptr, nullptr,
+                                        nullptr}) {}
+
+Decoder::Decoder(const std::vector<uint8_t> &jpeg, vltJpgDecoderParams params,
+                 size_t startOffset) {
+    stream_.data = jpeg;
+    stream_.position = startOffset;
+    params.stream = &stream_;
+    params.streamCallback = VectorStream::Callback;
+    createResult_ = vltJpgDecoderCreate(&handle_, &params);
+}
+
+Decoder::~Decoder() {
+    if (handle_)
+        vltJpgDecoderDestroy(handle_);
+}
+
+uint32_t Decoder::SetScale(int32_t denominator) {
+    return vltJpgDecoderSetProp(handle_, VLTJPG_DECPROP_SCALE, &denominator, 4);
+}
+
+void Decoder::GetPair(uint32_t id, int32_t *first, int32_t *second) {
+    int32_t pair[2] = {-1, -1};
+    vltJpgDecoderGetProp(handle_, id, pair, 8);
+    *first = pair[0];
+    *second = pair[1];
+}
+
+int32_t Decoder::GetWord(uint32_t id) {
+    int32_t value = -1;
+    vltJpgDecoderGetProp(handle_, id, &value, 4);
+    return value;
+}
+
+OutputPlanes::OutputPlanes(const oracle::FrameInfo &info, int denominator) {
+    for (int c = 0; c < info.components; ++c) {
+        planes.emplace_back(
+            oracle::ComponentExtent(info.width, info.h[c], info.maxH, denominator),
+            oracle::ComponentExtent(info.height, info.v[c], info.maxV, denominator));
+    }
+}
+
+bool OutputPlanes::GuardsIntact() const {
+    for (const GuardedPlane &plane : planes) {
+        if (!plane.GuardsIntact())
+            return false;
+    }
+    return true;
+}
+
+std::vector<oracle::Plane> OutputPlanes::Extract() const {
+    std::vector<oracle::Plane> result;
+    for (const GuardedPlane &plane : planes)
+        result.push_back(plane.Extract());
+    return result;
+}
+
+uint32_t DecodeBands(Decoder &dec, const oracle::FrameInfo &info, int denominator,
+                     OutputPlanes &out, int bandLines) {
+    int lines = bandLines > 0 ? bandLines : info.height;
+    int shift = 0;
+    while ((1 << shift) < denominator)
+        ++shift;
+    int done = 0;
+    while (done < info.height) {
+        uint8_t *planes[3] = {nullptr, nullptr, nullptr};
+        int32_t pitches[3] = {0, 0, 0};
+        for (size_t c = 0; c < out.planes.size() && c < 3; ++c) {
+            int row = (done * info.v[c] / info.maxV) >> shift;
+            pitches[c] = out.planes[c].pitch();
+            planes[c] = out.planes[c].origin() + static_cast<size_t>(row) * pitches[c];
+        }
+        int32_t count = lines;
+        uint32_t result = vltJpgDecoderScanlines(dec.handle(), planes, pitches, nullptr, &count);
+        if (result != 0)
+            return result;
+        if (count == 0)
+            return 0x7FFF; // the decoder stopped handing out lines early
+        done += count;
+    }
+    return 0;
+}
+
+Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines) {
+    Decoded decoded;
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    Decoder dec(jpeg);
+    decoded.result = dec.created();
+    if (decoded.result != 0)
+        return decoded;
+    decoded.result = dec.SetScale(denominator);
+    OutputPlanes out(info, denominator);
+    if (decoded.result == 0)
+        decoded.result = DecodeBands(dec, info, denominator, out, bandLines);
+    decoded.guardsIntact = out.GuardsIntact();
+    decoded.planes = out.Extract();
+    return decoded;
+}
+
+} // namespace harness

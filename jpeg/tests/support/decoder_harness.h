@@ -1,0 +1,97 @@
+// Drives the decoder the way a host does: JPEG bytes behind a stream
+// callback (or a platform memory stream), planes sized per component with
+// guard bytes around them, bands or MCU runs.
+#ifndef QVJPEG_TESTS_DECODER_HARNESS_H
+#define QVJPEG_TESTS_DECODER_HARNESS_H
+
+#include "jpeg_oracle.h"
+#include "qvjpeg.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace harness {
+
+// A stream callback over a byte vector; counts the operations it sees.
+struct VectorStream {
+    std::vector<uint8_t> data;
+    size_t position = 0;
+    bool seekable = true;
+    int reads = 0;
+    int seeks = 0;
+    int tells = 0;
+    static uint32_t Callback(uint32_t operation, void *stream, void *argument);
+};
+
+// A host plane: `width` x `height` samples at `pitch`, surrounded by guard
+// bytes that must survive every decode.
+class GuardedPlane {
+public:
+    GuardedPlane(int width, int height);
+    uint8_t *origin() { return &storage_[kGuardRows * pitch_ + kGuardColumns]; }
+    int32_t pitch() const { return pitch_; }
+    bool GuardsIntact() const;
+    oracle::Plane Extract() const;
+
+private:
+    static constexpr int kGuardRows = 16;
+    static constexpr int kGuardColumns = 32;
+    static constexpr uint8_t kGuard = 0xA5;
+    int width_;
+    int height_;
+    int32_t pitch_;
+    std::vector<uint8_t> storage_;
+};
+
+// An open decoder over a VectorStream; destroyed with the object.
+class Decoder {
+public:
+    // `prefix` bytes (not a JPEG) come before the data; with `offset` the
+    // stream is positioned past them before creation, otherwise the parser
+    // skips them.
+    explicit Decoder(const std::vector<uint8_t> &jpeg, uint32_t chunkSize = 0);
+    Decoder(const std::vector<uint8_t> &jpeg, vltJpgDecoderParams params,
+            size_t startOffset = 0);
+    ~Decoder();
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+
+    uint32_t created() const { return createResult_; }
+    vltJpgDecoder handle() const { return handle_; }
+    VectorStream &stream() { return stream_; }
+
+    uint32_t SetScale(int32_t denominator);
+    void GetPair(uint32_t id, int32_t *first, int32_t *second);
+    int32_t GetWord(uint32_t id);
+
+private:
+    VectorStream stream_;
+    vltJpgDecoder handle_ = nullptr;
+    uint32_t createResult_ = 0;
+};
+
+// Planes for every component of `info` at a scale denominator.
+struct OutputPlanes {
+    std::vector<GuardedPlane> planes;
+    OutputPlanes(const oracle::FrameInfo &info, int denominator);
+    bool GuardsIntact() const;
+    std::vector<oracle::Plane> Extract() const;
+};
+
+// Decodes the whole image in bands of `bandLines` lines (0: one band) into
+// `out`; returns the first non-zero result.
+uint32_t DecodeBands(Decoder &dec, const oracle::FrameInfo &info, int denominator,
+                     OutputPlanes &out, int bandLines = 0);
+
+struct Decoded {
+    uint32_t result = 0;
+    bool guardsIntact = true;
+    std::vector<oracle::Plane> planes;
+};
+
+// Creates a decoder, sets the scale and decodes everything in bands.
+Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines = 0);
+
+} // namespace harness
+
+#endif
