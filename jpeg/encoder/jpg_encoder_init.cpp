@@ -289,8 +289,12 @@ vltJpgResult JpgEncUninit(JpgEncState *state) {
     vltJpgResult result = 0;
     if (!state->headerOnCreate && state->headerWritten) {
         result = JpgEncWriteFileTrailer(state);
-        if (state->sizeRewrite)
-            JpgEncReWriteImageSize(state);
+        // A size that could not be patched leaves a file without a height:
+        // that is reported too.
+        if (state->sizeRewrite) {
+            vltJpgResult patched = JpgEncReWriteImageSize(state);
+            result = result != 0 ? result : patched;
+        }
     }
     ReleaseState(state);
     return result;
