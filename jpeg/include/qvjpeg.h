@@ -278,10 +278,14 @@ VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecIndexBlock) == 8, "index value is two words
 
 /* The encoder writes baseline JPEG: SOI, APP0 (JFIF) or the host's
  * application data, DQT, SOF0, DHT, DRI, SOS, one interleaved scan, EOI.
+ * Quantization tables with steps above 255 are written with 16-bit
+ * precision, and they or Huffman tables numbered above 1 make the frame
+ * extended sequential (SOF1).
  *
  * Input, chosen by the pixel format of the creation record:
- *   6 (VLTJPG_PIXEL_COEFFICIENTS) quantized coefficients, signed 16-bit, natural order, one MCU's blocks
- *      after another in MCU order (Y blocks first), row by row of MCUs.
+ *   VLTJPG_PIXEL_COEFFICIENTS (6): quantized coefficients, signed 16-bit,
+ *   natural order, one MCU's blocks after another in MCU order (Y blocks
+ *   first), the MCUs of a row one after another, MCU rows at a pitch.
  * Sample input (formats 0..5, 7..16, 18, 21, 22), transcoding (17) and the
  * reserved formats (19, 20) are not available in this release: creation
  * succeeds, but every encoding call answers 0x8008 (VLTJPG_ERR_UNSUPPORTED).
@@ -308,8 +312,13 @@ typedef struct vltJpgEncCreateInfo {
 /* Write descriptor of vltJpgEncoderWriteMCUs: five 32-bit words. */
 #define VLTJPG_WRITE_TRANSCODE 0u    /* not available yet: 0x8008 */
 #define VLTJPG_WRITE_COEFFICIENTS 1u /* data: plane set; planes[0] holds the
-                                        run's coefficients, pitches[0] bytes
-                                        from one MCU row to the next */
+                                        run's MCUs in the layout of format 6:
+                                        the first MCU at the start, the next
+                                        ones to its right, after the end of an
+                                        image row the next MCU one MCU row
+                                        further down at the start; pitches[0]
+                                        counts the 16-bit values from one MCU
+                                        row to the next */
 #define VLTJPG_WRITE_YCBCR 2u        /* not available yet: 0x8008 */
 #define VLTJPG_WRITE_RGB 3u          /* not available: 0x8008 */
 
