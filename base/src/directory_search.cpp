@@ -1,6 +1,7 @@
 // Directory enumeration with wildcard patterns over opendir/readdir.
-#include "qvbase.h"
+// First: it selects 64-bit file offsets before any system header.
 #include "file_status.h"
+#include "qvbase.h"
 #include "wildcard.h"
 
 #include <cstdlib>

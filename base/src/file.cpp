@@ -1,6 +1,7 @@
 // File status, directory creation and removal, and path comparison.
-#include "qvbase.h"
+// First: it selects 64-bit file offsets before any system header.
 #include "file_status.h"
+#include "qvbase.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
