@@ -270,6 +270,10 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     }
     state->pixelFormat = info->pixelFormat;
     state->layerKind = static_cast<uint32_t>(jpg_layer_tbl[info->pixelFormat]);
+    if (state->layerKind > kJpgLayerRGB) {
+        ReleaseState(state);  // reserved formats carry no layout to encode
+        return VLTJPG_ERR_UNSUPPORTED;
+    }
     state->samplingMode = SamplingModeFor(info, state->layerKind);
     state->componentCount = state->samplingMode == kGreySampling ? 1 : 3;
     state->thumbScale = -1;
