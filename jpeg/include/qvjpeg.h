@@ -162,7 +162,8 @@ typedef struct vltJpgDecoderParams {
     uint32_t indexInterval;        /* MCUs per index entry; creation writes 0
                                       back when it makes no index (always,
                                       for now: see VLTJPG_DECPROP_INDEX) */
-    uint32_t chunkSize;            /* bytes per stream read; 0 means 4096 */
+    uint32_t chunkSize;            /* bytes per stream read; 0 means 4096;
+                                      below 256 or above 16 MiB: 0x8001 */
     uint32_t reserved3;            /* not read */
     uint32_t reserved4;            /* kept, not used */
     void *memContext;              /* last argument of both memory callbacks */

@@ -1,0 +1,295 @@
+// The decoder's host interfaces: memory and stream callbacks, platform
+// streams, JPEG data at an offset, decoding another stream, progress and
+// cancellation.
+#include "decoder_harness.h"
+#include "jpeg_oracle.h"
+#include "memory_stream.h"
+#include "qvjpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+using harness::Decoder;
+using oracle::EncodeOptions;
+
+std::vector<uint8_t> HostJpeg(int width = 120, int height = 90) {
+    EncodeOptions o;
+    o.width = width;
+    o.height = height;
+    o.restartInterval = 5;
+    return oracle::Encode(o);
+}
+
+struct CountingAllocator {
+    int allocations = 0;
+    int frees = 0;
+    bool refuse = false;
+    std::set<void *> live;
+    static void *Alloc(uint32_t size, void *context) {
+        auto *self = static_cast<CountingAllocator *>(context);
+        if (self->refuse)
+            return nullptr;
+        void *block = std::malloc(size);
+        self->allocations += 1;
+        self->live.insert(block);
+        return block;
+    }
+    static void Free(void *block, void *context) {
+        auto *self = static_cast<CountingAllocator *>(context);
+        EXPECT_EQ(self->live.erase(block), 1u);
+        self->frees += 1;
+        std::free(block);
+    }
+};
+
+vltJpgDecoderParams WithAllocator(CountingAllocator *allocator) {
+    vltJpgDecoderParams params{};
+    params.memContext = allocator;
+    params.alloc = CountingAllocator::Alloc;
+    params.release = CountingAllocator::Free;
+    return params;
+}
+
+std::vector<oracle::Plane> DecodeWith(Decoder &dec, const std::vector<uint8_t> &jpeg) {
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::OutputPlanes out(info, 1);
+    EXPECT_EQ(harness::DecodeBands(dec, info, 1, out, 16), 0u);
+    EXPECT_TRUE(out.GuardsIntact());
+    return out.Extract();
+}
+
+void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t c = 0; c < a.size(); ++c)
+        EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
+}
+
+TEST(DecoderHost, HostAllocatorGetsEveryBlockBack) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    CountingAllocator allocator;
+    {
+        Decoder dec(jpeg, WithAllocator(&allocator));
+        ASSERT_EQ(dec.created(), 0u);
+        ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+        EXPECT_GT(allocator.allocations, 5);
+    }
+    EXPECT_EQ(allocator.frees, allocator.allocations);
+    EXPECT_TRUE(allocator.live.empty());
+}
+
+TEST(DecoderHost, RefusingAllocatorFallsBackToTheHeap) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    CountingAllocator allocator;
+    allocator.refuse = true;
+    Decoder dec(jpeg, WithAllocator(&allocator));
+    ASSERT_EQ(dec.created(), 0u);
+    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    EXPECT_EQ(allocator.allocations, 0);
+}
+
+TEST(DecoderHost, FailedCreationReleasesEverything) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    jpeg[oracle::FindMarker(jpeg, 0xC0) + 1] = 0xC3;
+    CountingAllocator allocator;
+    {
+        Decoder dec(jpeg, WithAllocator(&allocator));
+        EXPECT_EQ(dec.created(), VLTJPG_ERR_UNSUPPORTED);
+        EXPECT_EQ(dec.handle(), nullptr);
+    }
+    EXPECT_GT(allocator.allocations, 0);
+    EXPECT_TRUE(allocator.live.empty());
+}
+
+TEST(DecoderHost, PlatformMemoryStream) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    MemoryStream stream(jpeg);
+    vltJpgDecoderParams params{};
+    params.stream = stream.get();
+    vltJpgDecoder handle = nullptr;
+    ASSERT_EQ(vltJpgDecoderCreate(&handle, &params), 0u);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::OutputPlanes out(info, 1);
+    uint8_t *planes[3];
+    int32_t pitches[3];
+    for (int c = 0; c < 3; ++c) {
+        planes[c] = out.planes[c].origin();
+        pitches[c] = out.planes[c].pitch();
+    }
+    int32_t lines = info.height;
+    EXPECT_EQ(vltJpgDecoderScanlines(handle, planes, pitches, nullptr, &lines), 0u);
+    EXPECT_EQ(lines, info.height);
+    EXPECT_EQ(vltJpgDecoderDestroy(handle), 0u);
+    ExpectSamePlanes(out.Extract(), reference.planes);
+}
+
+TEST(DecoderHost, ChunkSizesGiveTheSameImage) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    for (uint32_t chunk : {256u, 300u, 1000u, 65536u}) {
+        Decoder dec(jpeg, chunk);
+        ASSERT_EQ(dec.created(), 0u) << chunk;
+        ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    }
+    for (uint32_t chunk : {1u, 200u}) {
+        Decoder dec(jpeg, chunk);
+        EXPECT_EQ(dec.created(), VLTJPG_ERR_ARGUMENT) << chunk;
+    }
+}
+
+// The JPEG starts 1000 bytes into the stream: a rewind must seek to the
+// scan data inside the stream, not to the same offset from its start.
+TEST(DecoderHost, JpegAtAnOffsetInTheStream) {
+    std::vector<uint8_t> jpeg = HostJpeg(200, 160);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    std::vector<uint8_t> stream(1000, 0x5A);
+    stream.insert(stream.end(), jpeg.begin(), jpeg.end());
+    vltJpgDecoderParams params{};
+    params.chunkSize = 256;
+    Decoder dec(stream, params, 1000);
+    ASSERT_EQ(dec.created(), 0u);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+
+    int32_t columns, rows;
+    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
+    harness::OutputPlanes out(info, 1);
+    uint8_t *planes[3];
+    int32_t pitches[3];
+    for (int c = 0; c < 3; ++c) {
+        planes[c] = out.planes[c].origin();
+        pitches[c] = out.planes[c].pitch();
+    }
+    vltJpgPlaneSet set{planes, pitches};
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, columns * rows, 0, 0, &set};
+    int seeks = dec.stream().seeks;
+    ASSERT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
+    EXPECT_GT(dec.stream().seeks, seeks);
+    ExpectSamePlanes(out.Extract(), reference.planes);
+}
+
+TEST(DecoderHost, RewindOnAnUnseekableStreamFails) {
+    std::vector<uint8_t> jpeg = HostJpeg(200, 160);
+    vltJpgDecoderParams params{};
+    params.chunkSize = 256;
+    Decoder dec(jpeg, params);
+    ASSERT_EQ(dec.created(), 0u);
+    DecodeWith(dec, jpeg);
+    dec.stream().seekable = false;
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::OutputPlanes out(info, 1);
+    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
+    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
+    vltJpgPlaneSet set{planes, pitches};
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, 1, 0, 0, &set};
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), VLTJPG_ERR_DATA);
+}
+
+TEST(DecoderHost, DefaultScanlinesDecodesAnotherStream) {
+    std::vector<uint8_t> first = HostJpeg();
+    EncodeOptions o;
+    o.width = 120;
+    o.height = 90;
+    o.seed = 99;
+    o.quality = 70;
+    std::vector<uint8_t> second = oracle::Encode(o);
+    harness::Decoded reference = harness::DecodeImage(second, 1);
+
+    Decoder dec(first);
+    ASSERT_EQ(dec.created(), 0u);
+    DecodeWith(dec, first);
+
+    oracle::FrameInfo info = oracle::ReadFrameInfo(second);
+    harness::OutputPlanes out(info, 1);
+    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
+    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
+    harness::VectorStream other;
+    other.data = second;
+    other.position = 2; // past its SOI: the decoder has seen one already
+    int32_t lines = info.height;
+    ASSERT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines, &other),
+              0u);
+    EXPECT_EQ(lines, info.height);
+    ExpectSamePlanes(out.Extract(), reference.planes);
+
+    harness::VectorStream withSoi;
+    withSoi.data = second;
+    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines,
+                                            &withSoi),
+              VLTJPG_ERR_DATA);
+    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines,
+                                            nullptr),
+              VLTJPG_ERR_ARGUMENT);
+}
+
+struct ProgressLog {
+    std::vector<uint32_t> percents;
+    size_t cancelAfter = 1000;
+    static uint32_t Callback(uint32_t percent, void *context) {
+        auto *self = static_cast<ProgressLog *>(context);
+        self->percents.push_back(percent);
+        return self->percents.size() >= self->cancelAfter ? 1 : 0;
+    }
+};
+
+uint32_t DecodeBand(Decoder &dec, harness::OutputPlanes &out, int32_t *lines) {
+    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
+    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
+    return vltJpgDecoderScanlines(dec.handle(), planes, pitches, nullptr, lines);
+}
+
+TEST(DecoderHost, ProgressPerMcuRowAndCancellation) {
+    std::vector<uint8_t> jpeg = HostJpeg(64, 80); // 5 MCU rows
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    ProgressLog log;
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    vltJpgDecProgress progress{ProgressLog::Callback, &log};
+    ASSERT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_PROGRESS, &progress,
+                                   sizeof(progress)),
+              0u);
+    harness::OutputPlanes out(info, 1);
+    int32_t lines = 80;
+    ASSERT_EQ(DecodeBand(dec, out, &lines), 0u);
+    EXPECT_EQ(log.percents, (std::vector<uint32_t>{20, 40, 60, 80}));
+
+    Decoder cancelled(jpeg);
+    ProgressLog stopper;
+    stopper.cancelAfter = 2;
+    vltJpgDecProgress stop{ProgressLog::Callback, &stopper};
+    vltJpgDecoderSetProp(cancelled.handle(), VLTJPG_DECPROP_PROGRESS, &stop, sizeof(stop));
+    harness::OutputPlanes partial(info, 1);
+    lines = 80;
+    EXPECT_EQ(DecodeBand(cancelled, partial, &lines), VLTJPG_ERR_CANCELLED);
+    EXPECT_EQ(stopper.percents.size(), 2u);
+    EXPECT_TRUE(partial.GuardsIntact());
+
+    vltJpgDecProgress none{nullptr, nullptr};
+    EXPECT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_PROGRESS, &none, 4),
+              VLTJPG_ERR_ARGUMENT);
+}
+
+TEST(DecoderHost, StreamPropertyReplacesTheStream) {
+    std::vector<uint8_t> jpeg = HostJpeg();
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder dec(jpeg, 256);
+    ASSERT_EQ(dec.created(), 0u);
+    harness::VectorStream copy;
+    copy.data = jpeg;
+    copy.position = dec.stream().position;
+    void *handle = &copy;
+    ASSERT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_STREAM, &handle, sizeof(handle)),
+              0u);
+    int reads = dec.stream().reads;
+    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    EXPECT_EQ(dec.stream().reads, reads);
+    EXPECT_GT(copy.reads, 0);
+}
+
+} // namespace

@@ -1,0 +1,210 @@
+// MCU runs: positioning (forward skips, rewinds, restart counters), the
+// request modes, and scanline bands that follow a run.
+#include "decoder_harness.h"
+#include "jpeg_oracle.h"
+#include "qvjpeg.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using harness::Decoder;
+using oracle::EncodeOptions;
+
+std::vector<uint8_t> RunJpeg(int restartInterval, int components = 3) {
+    EncodeOptions o;
+    o.width = 75;
+    o.height = 53;
+    o.components = components;
+    o.restartInterval = restartInterval;
+    return oracle::Encode(o);
+}
+
+struct RunTarget {
+    std::vector<uint8_t *> planes;
+    std::vector<int32_t> pitches;
+    vltJpgPlaneSet set;
+};
+
+// Plane pointers that put MCU (column, row) of a run at its own place in
+// the full-size planes `out` at a scale shift.
+RunTarget TargetAt(harness::OutputPlanes &out, const oracle::FrameInfo &info, int column, int row,
+                   int shift) {
+    RunTarget t;
+    t.planes.assign(3, nullptr);
+    t.pitches.assign(3, 0);
+    for (size_t c = 0; c < out.planes.size(); ++c) {
+        int x = (column * 8 * info.h[c]) >> shift;
+        int y = (row * 8 * info.v[c]) >> shift;
+        t.pitches[c] = out.planes[c].pitch();
+        t.planes[c] = out.planes[c].origin() + static_cast<size_t>(y) * t.pitches[c] + x;
+    }
+    t.set = vltJpgPlaneSet{t.planes.data(), t.pitches.data()};
+    return t;
+}
+
+uint32_t ReadRun(Decoder &dec, harness::OutputPlanes &out, const oracle::FrameInfo &info,
+                 int column, int row, int count, int shift) {
+    RunTarget t = TargetAt(out, info, column, row, shift);
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, count, column, row, &t.set};
+    uint32_t result = vltJpgDecoderReadMCUs(dec.handle(), &request);
+    EXPECT_EQ(request.mcuCount, 0);
+    return result;
+}
+
+void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t c = 0; c < a.size(); ++c)
+        EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
+}
+
+// Reads every MCU row back to front, each row as two runs (the tail, then
+// the first MCU), so that every run needs a rewind or a forward skip.
+TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
+    for (int restart : {0, 3}) {
+        for (int scale : {1, 2, 8}) {
+            SCOPED_TRACE("restart " + std::to_string(restart) + " scale " + std::to_string(scale));
+            std::vector<uint8_t> jpeg = RunJpeg(restart);
+            oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+            harness::Decoded reference = harness::DecodeImage(jpeg, scale);
+            ASSERT_EQ(reference.result, 0u);
+
+            Decoder dec(jpeg);
+            ASSERT_EQ(dec.created(), 0u);
+            ASSERT_EQ(dec.SetScale(scale), 0u);
+            int shift = scale == 1 ? 0 : (scale == 2 ? 1 : 3);
+            int32_t columns, rows;
+            dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
+            harness::OutputPlanes out(info, scale);
+            for (int row = rows - 1; row >= 0; --row) {
+                ASSERT_EQ(ReadRun(dec, out, info, 1, row, columns - 1, shift), 0u);
+                ASSERT_EQ(ReadRun(dec, out, info, 0, row, 1, shift), 0u);
+            }
+            EXPECT_TRUE(out.GuardsIntact());
+            ExpectSamePlanes(out.Extract(), reference.planes);
+        }
+    }
+}
+
+TEST(DecoderMcuRuns, RunOverTheWholeImageEqualsBands) {
+    std::vector<uint8_t> jpeg = RunJpeg(5, 1);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    int32_t columns, rows;
+    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
+    harness::OutputPlanes out(info, 1);
+    ASSERT_EQ(ReadRun(dec, out, info, 0, 0, columns * rows, 0), 0u);
+    EXPECT_TRUE(out.GuardsIntact());
+    ExpectSamePlanes(out.Extract(), reference.planes);
+}
+
+TEST(DecoderMcuRuns, HandOverLeavesTheDecoderPositioned) {
+    std::vector<uint8_t> jpeg = RunJpeg(0);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_HANDOVER, 9, 2, 1, nullptr};
+    ASSERT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
+    EXPECT_EQ(request.mcuCount, 0);
+    EXPECT_EQ(reinterpret_cast<void *>(request.planeSet), dec.handle());
+
+    int reads = dec.stream().reads;
+    int seeks = dec.stream().seeks;
+    harness::OutputPlanes out(info, 1);
+    ASSERT_EQ(ReadRun(dec, out, info, 2, 1, 3, 0), 0u); // no skip, no rewind
+    EXPECT_EQ(dec.stream().seeks, seeks);
+    EXPECT_LE(dec.stream().reads, reads + 1);
+    std::vector<oracle::Plane> planes = out.Extract();
+    for (int y = 16; y < 32; ++y) {
+        for (int x = 32; x < 75; ++x)
+            ASSERT_EQ(planes[0].at(x, y), reference.planes[0].at(x, y)) << x << "," << y;
+    }
+}
+
+TEST(DecoderMcuRuns, RefusedRequestsDecodeNothing) {
+    std::vector<uint8_t> jpeg = RunJpeg(0);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    harness::OutputPlanes out(info, 1);
+    RunTarget t = TargetAt(out, info, 0, 0, 0);
+    for (int mode : {3, 4, 7, -1}) {
+        vltJpgDecoderRequest request{mode, 4, 1, 1, &t.set};
+        EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), VLTJPG_ERR_UNSUPPORTED);
+        EXPECT_EQ(request.mcuCount, 4);
+    }
+    vltJpgDecoderRequest outside{VLTJPG_REQUEST_SAMPLES, 1, 5, 0, &t.set};
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &outside), VLTJPG_ERR_ARGUMENT);
+    outside.startColumn = 0;
+    outside.startRow = 4;
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &outside), VLTJPG_ERR_ARGUMENT);
+    vltJpgDecoderRequest noPlanes{VLTJPG_REQUEST_SAMPLES, 1, 0, 0, nullptr};
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &noPlanes), VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), nullptr), VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(vltJpgDecoderReadMCUs(nullptr, &outside), VLTJPG_ERR_ARGUMENT);
+    EXPECT_TRUE(out.GuardsIntact());
+    std::vector<oracle::Plane> untouched = out.Extract();
+    EXPECT_EQ(untouched[0].at(20, 20), 0xA5);
+
+    // The decoder still stands at the start: bands decode the whole image.
+    harness::OutputPlanes full(info, 1);
+    ASSERT_EQ(harness::DecodeBands(dec, info, 1, full), 0u);
+    ExpectSamePlanes(full.Extract(), reference.planes);
+}
+
+TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {
+    std::vector<uint8_t> jpeg = RunJpeg(0);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    harness::OutputPlanes out(info, 1);
+    RunTarget t = TargetAt(out, info, 4, 3, 0);
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, 6, 4, 3, &t.set};
+    EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
+    EXPECT_EQ(request.mcuCount, 5);
+    EXPECT_TRUE(out.GuardsIntact());
+}
+
+// A band after a run continues from the MCU the run stopped at: the rest
+// of that MCU row lands at its own columns, and the line count continues
+// from that row's first line.
+TEST(DecoderMcuRuns, ScanlinesContinueWhereTheRunStopped) {
+    std::vector<uint8_t> jpeg = RunJpeg(2);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    harness::OutputPlanes out(info, 1);
+    ASSERT_EQ(ReadRun(dec, out, info, 0, 1, 2, 0), 0u);
+
+    RunTarget band = TargetAt(out, info, 0, 1, 0);
+    int32_t lines = 16;
+    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), band.planes.data(), band.pitches.data(),
+                                     nullptr, &lines),
+              0u);
+    EXPECT_EQ(lines, 16);
+    RunTarget rest = TargetAt(out, info, 0, 2, 0);
+    lines = 100;
+    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), rest.planes.data(), rest.pitches.data(),
+                                     nullptr, &lines),
+              0u);
+    EXPECT_EQ(lines, 53 - 32);
+    EXPECT_TRUE(out.GuardsIntact());
+
+    std::vector<oracle::Plane> planes = out.Extract();
+    for (size_t c = 0; c < planes.size(); ++c) {
+        int firstRow = 16 * info.v[c] / info.maxV;
+        for (int y = firstRow; y < planes[c].height; ++y) {
+            for (int x = 0; x < planes[c].width; ++x) {
+                ASSERT_EQ(planes[c].at(x, y), reference.planes[c].at(x, y))
+                    << "plane " << c << " x " << x << " y " << y;
+            }
+        }
+    }
+}
+
+} // namespace

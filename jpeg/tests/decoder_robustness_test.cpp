@@ -1,0 +1,190 @@
+// Damaged and truncated data: the decoder resynchronises at restart
+// markers, paints what it cannot decode grey, and never writes outside the
+// host's planes.
+#include "decoder_harness.h"
+#include "jpeg_oracle.h"
+#include "qvjpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using harness::Decoder;
+using oracle::EncodeOptions;
+
+bool AcceptableResult(uint32_t result) {
+    return result == 0 || result == VLTJPG_ERR_DATA || result == VLTJPG_ERR_CATEGORY ||
+           result == VLTJPG_ERR_UNSUPPORTED || result == VLTJPG_ERR_ARGUMENT;
+}
+
+// Decodes `jpeg` at a scale into planes sized for `info` (the undamaged
+// frame); returns the planes, checking results and guards.
+std::vector<oracle::Plane> DecodeDamaged(const std::vector<uint8_t> &jpeg,
+                                         const oracle::FrameInfo &info, int denominator,
+                                         uint32_t *result) {
+    Decoder dec(jpeg);
+    *result = dec.created();
+    harness::OutputPlanes out(info, denominator);
+    if (*result == 0) {
+        EXPECT_EQ(dec.SetScale(denominator), 0u);
+        *result = harness::DecodeBands(dec, info, denominator, out, 8 * info.maxV);
+    }
+    EXPECT_TRUE(AcceptableResult(*result)) << std::hex << *result;
+    EXPECT_TRUE(out.GuardsIntact());
+    return out.Extract();
+}
+
+size_t EndOfScanData(const std::vector<uint8_t> &jpeg) {
+    return jpeg.size() - 2; // the EOI
+}
+
+TEST(DecoderRobustness, FileCutAtEveryOffset) {
+    for (int restart : {0, 2}) {
+        EncodeOptions o;
+        o.width = 23;
+        o.height = 18;
+        o.restartInterval = restart;
+        std::vector<uint8_t> jpeg = oracle::Encode(o);
+        oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+        size_t dataStart = oracle::ScanDataOffset(jpeg);
+        for (size_t length = 0; length <= jpeg.size(); ++length) {
+            SCOPED_TRACE("length " + std::to_string(length));
+            std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + length);
+            uint32_t result = 0;
+            DecodeDamaged(cut, info, 1 << (length % 4), &result);
+            if (length >= dataStart) {
+                EXPECT_EQ(result, 0u); // a cut inside the data ends in grey blocks
+            }
+        }
+    }
+}
+
+TEST(DecoderRobustness, RandomBytesFlippedInEntropyData) {
+    EncodeOptions o;
+    o.width = 61;
+    o.height = 45;
+    o.restartInterval = 2;
+    o.content = oracle::Content::kNoise;
+    std::vector<uint8_t> clean = oracle::Encode(o);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
+    size_t first = oracle::ScanDataOffset(clean);
+    size_t last = EndOfScanData(clean);
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 48; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::vector<uint8_t> jpeg = clean;
+        int flips = 1 + trial % 8;
+        for (int f = 0; f < flips; ++f) {
+            size_t at = first + rng() % (last - first);
+            jpeg[at] = static_cast<uint8_t>(trial % 3 == 0 ? 0xFF : rng());
+        }
+        uint32_t result = 0;
+        DecodeDamaged(jpeg, info, 1 << (trial % 4), &result);
+    }
+}
+
+// A file with one restart interval per MCU row, for marker surgery.
+std::vector<uint8_t> RowRestartJpeg() {
+    EncodeOptions o;
+    o.width = 48;
+    o.height = 80;
+    o.restartRows = 1;
+    return oracle::Encode(o);
+}
+
+size_t RestartMarkerOffset(const std::vector<uint8_t> &jpeg, int number) {
+    size_t from = oracle::ScanDataOffset(jpeg);
+    for (size_t i = from; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xD0 + number)
+            return i;
+    }
+    return std::string::npos;
+}
+
+// Compares the planes row by row: rows of MCU row `greyRow` must be grey,
+// all others equal to `clean`.
+void ExpectOnlyMcuRowGrey(const std::vector<oracle::Plane> &damaged,
+                          const std::vector<oracle::Plane> &clean, int greyRow) {
+    for (size_t c = 0; c < clean.size(); ++c) {
+        int rowsPerMcu = c == 0 ? 16 : 8; // 4:2:0
+        for (int y = 0; y < clean[c].height; ++y) {
+            bool grey = y / rowsPerMcu == greyRow;
+            for (int x = 0; x < clean[c].width; ++x) {
+                int want = grey ? 128 : clean[c].at(x, y);
+                ASSERT_EQ(damaged[c].at(x, y), want) << "plane " << c << " x " << x << " y " << y;
+            }
+        }
+    }
+}
+
+TEST(DecoderRobustness, MissingRestartMarkerGreysOneInterval) {
+    std::vector<uint8_t> clean = RowRestartJpeg();
+    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+
+    std::vector<uint8_t> jpeg = clean;
+    size_t rst1 = RestartMarkerOffset(jpeg, 1);
+    ASSERT_NE(rst1, std::string::npos);
+    jpeg.erase(jpeg.begin() + rst1, jpeg.begin() + rst1 + 2);
+    std::vector<oracle::Plane> damaged = DecodeDamaged(jpeg, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+    ExpectOnlyMcuRowGrey(damaged, good, 2);
+}
+
+TEST(DecoderRobustness, StrayOldRestartMarkerIsSkipped) {
+    std::vector<uint8_t> clean = RowRestartJpeg();
+    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+
+    std::vector<uint8_t> jpeg = clean;
+    size_t rst2 = RestartMarkerOffset(jpeg, 2);
+    const uint8_t stray[] = {0xFF, 0xD1};
+    jpeg.insert(jpeg.begin() + rst2, stray, stray + 2);
+    std::vector<oracle::Plane> decoded = DecodeDamaged(jpeg, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+    for (size_t c = 0; c < good.size(); ++c)
+        EXPECT_EQ(decoded[c].samples, good[c].samples) << "plane " << c;
+}
+
+TEST(DecoderRobustness, GarbageInsideOneIntervalIsContained) {
+    std::vector<uint8_t> clean = RowRestartJpeg();
+    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+
+    // Overwrite the start of row 3's data with a foreign marker: the row
+    // stops there and comes out grey, row 4 decodes again.
+    std::vector<uint8_t> jpeg = clean;
+    size_t rst2 = RestartMarkerOffset(jpeg, 2);
+    jpeg[rst2 + 2] = 0xFF;
+    jpeg[rst2 + 3] = 0xC8;
+    std::vector<oracle::Plane> damaged = DecodeDamaged(jpeg, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+    ExpectOnlyMcuRowGrey(damaged, good, 3);
+}
+
+TEST(DecoderRobustness, TruncatedDataEndsInGrey) {
+    EncodeOptions o;
+    o.width = 32;
+    o.height = 64;
+    o.components = 1;
+    std::vector<uint8_t> clean = oracle::Encode(o);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
+    size_t first = oracle::ScanDataOffset(clean);
+    std::vector<uint8_t> jpeg(clean.begin(), clean.begin() + first + (clean.size() - first) / 3);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> planes = DecodeDamaged(jpeg, info, 1, &result);
+    ASSERT_EQ(result, 0u);
+    const oracle::Plane &y = planes[0];
+    for (int x = 0; x < y.width; ++x)
+        EXPECT_EQ(y.at(x, y.height - 1), 128);
+}
+
+} // namespace
