@@ -1,0 +1,280 @@
+// Inverse DCT building blocks shared by the portable transforms and their
+// processor-specific twins.
+//
+// Arithmetic: dequantized values keep 8 fractional bits against the 14-bit
+// scale factors folded into the multipliers; MUL(x, k) = (x * k) >> 8 with
+// 8-bit constants; samples are (x + (128 << 11)) >> 11 clamped to 0..255.
+// Values are carried as uint32_t so that corrupt coefficients wrap instead
+// of overflowing a signed type; valid data stays far from the limits, and
+// the results equal those of signed 32-bit arithmetic.
+#ifndef QVJPEG_DECODER_JPG_IDCT_IMPL_H
+#define QVJPEG_DECODER_JPG_IDCT_IMPL_H
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+using JpgFix = uint32_t;
+
+constexpr JpgFix kJpgLevelShift = 0x40000; // 128 << 11
+constexpr int32_t kJpgOutShift = 11;
+
+// 8-bit fixed-point constants of the AAN flow.
+constexpr int32_t kSqrt2 = 362;        // sqrt(2)
+constexpr int32_t k1_847759 = 473;
+constexpr int32_t k1_082392 = 277;
+constexpr int32_t kMinus2_613126 = -669;
+constexpr int32_t k0_414214 = 106;     // sqrt(2) - 1
+constexpr int32_t k2_414214 = 618;     // sqrt(2) + 1
+constexpr int32_t kGain1 = 217;        // flow gains of an input in t1 alone
+constexpr int32_t kGain2 = 145;
+constexpr int32_t kGain4 = -51;
+
+inline JpgFix JpgSar(JpgFix x, int32_t n) { return static_cast<JpgFix>(static_cast<int32_t>(x) >> n); }
+inline JpgFix JpgMul(JpgFix x, int32_t k) { return JpgSar(x * static_cast<JpgFix>(k), 8); }
+inline JpgFix JpgDequant(int16_t coef, int32_t multiplier) {
+    return JpgSar(static_cast<JpgFix>(multiplier) * static_cast<JpgFix>(coef), 6);
+}
+
+// Clamping of descaled values to samples, portable form.
+struct JpgPortableClamp {
+    static inline uint8_t Sample(JpgFix x) {
+        const int32_t v = static_cast<int32_t>(x) >> kJpgOutShift;
+        return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+};
+
+// Output rows: sample (row, column) goes to out + column * step + row *
+// pitch and, with line doubling, also pitch / 2 further on.
+struct JpgOutput {
+    uint8_t *out;
+    int32_t step;
+    int32_t pitch;
+    int32_t doubled; // pitch / 2 when line doubling, else 0
+
+    inline uint8_t *Row(int32_t row) const { return out + row * pitch; }
+    inline void Put(uint8_t *row, int32_t column, uint8_t value) const {
+        row[column * step] = value;
+        if (doubled)
+            row[column * step + doubled] = value;
+    }
+    void Fill(int32_t size, uint8_t value) const {
+        for (int32_t r = 0; r < size; ++r) {
+            uint8_t *row = Row(r);
+            for (int32_t c = 0; c < size; ++c)
+                Put(row, c, value);
+        }
+    }
+};
+
+inline JpgOutput JpgMakeOutput(uint8_t *out, int32_t step, int32_t pitch, int32_t lineDoubling) {
+    return JpgOutput{out, step, pitch, lineDoubling ? pitch / 2 : 0};
+}
+
+inline void JpgClearBlock(int16_t *coef) { std::memset(coef, 0, 64 * sizeof(int16_t)); }
+
+// Positions 0, 1, 8 and 9: all a block with last index 2 or less can hold.
+inline void JpgClearCorner(int16_t *coef) {
+    coef[0] = coef[1] = coef[8] = coef[9] = 0;
+}
+
+// One value for the whole block when only the DC is present.
+template <typename Clamp>
+inline void JpgDcOnly(const JpgOutput &o, int32_t size, int16_t *coef, const int32_t *mult) {
+    const uint8_t s = Clamp::Sample(JpgDequant(coef[0], mult[0]) + kJpgLevelShift);
+    coef[0] = 0;
+    o.Fill(size, s);
+}
+
+// One 8-point AAN inverse transform: t(i) gives input i, put() takes the
+// eight outputs in order.
+template <typename In, typename Out>
+inline void JpgAan8(const In &t, Out &&put) {
+    const JpgFix tmp10 = t(0) + t(4);
+    const JpgFix tmp11 = t(0) - t(4);
+    const JpgFix tmp13 = t(2) + t(6);
+    const JpgFix tmp12 = JpgMul(t(2) - t(6), kSqrt2) - tmp13;
+    const JpgFix e0 = tmp10 + tmp13, e3 = tmp10 - tmp13;
+    const JpgFix e1 = tmp11 + tmp12, e2 = tmp11 - tmp12;
+    const JpgFix z13 = t(5) + t(3), z10 = t(5) - t(3);
+    const JpgFix z11 = t(1) + t(7), z12 = t(1) - t(7);
+    const JpgFix o7 = z11 + z13;
+    const JpgFix o11 = JpgMul(z11 - z13, kSqrt2);
+    const JpgFix z5 = JpgMul(z10 + z12, k1_847759);
+    const JpgFix o10 = JpgMul(z12, k1_082392) - z5;
+    const JpgFix o12 = JpgMul(z10, kMinus2_613126) + z5;
+    const JpgFix o6 = o12 - o7;
+    const JpgFix o5 = o11 - o6;
+    const JpgFix o4 = o10 + o5;
+    put(e0 + o7, e1 + o6, e2 + o5, e3 - o4, e3 + o4, e2 - o5, e1 - o6, e0 - o7);
+}
+
+// The same flow with inputs 4..7 zero.
+template <typename In, typename Out>
+inline void JpgAan8Low4(const In &t, Out &&put) {
+    const JpgFix t0 = t(0), t1 = t(1), t2 = t(2), t3 = t(3);
+    const JpgFix tmp12 = JpgMul(t2, k0_414214);
+    const JpgFix e0 = t0 + t2, e3 = t0 - t2;
+    const JpgFix e1 = t0 + tmp12, e2 = t0 - tmp12;
+    const JpgFix o7 = t1 + t3;
+    const JpgFix diff = JpgMul(t1 - t3, k1_847759);
+    const JpgFix o6 = JpgMul(t3, -kMinus2_613126) - o7 + diff;
+    const JpgFix o5 = JpgMul(t1 - t3, kSqrt2) - o6;
+    const JpgFix o4 = JpgMul(t1, k1_082392) - diff + o5;
+    put(e0 + o7, e1 + o6, e2 + o5, e3 - o4, e3 + o4, e2 - o5, e1 - o6, e0 - o7);
+}
+
+// The same flow with only inputs 0 and 1.
+template <typename In, typename Out>
+inline void JpgAan8Low2(const In &t, Out &&put) {
+    const JpgFix x0 = t(0), x1 = t(1);
+    const JpgFix g1 = JpgMul(x1, kGain1), g2 = JpgMul(x1, kGain2), g4 = JpgMul(x1, kGain4);
+    put(x0 + x1, x0 + g1, x0 + g2, x0 - g4, x0 + g4, x0 - g2, x0 - g1, x0 - x1);
+}
+
+// Column pass of `columns` columns through `flow` into the scratch rows,
+// then row pass over the 8 scratch rows through `flow`, writing samples.
+// A column whose AC terms are all zero transforms to its DC value in every
+// row, which `SkipFlat` takes without the flow (same result, less work).
+template <typename Clamp, int Columns, bool SkipFlat, typename Flow>
+inline void JpgTwoPass8(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                        int32_t *scratch, Flow flow) {
+    auto *ws = reinterpret_cast<JpgFix *>(scratch);
+    for (int32_t v = 0; v < Columns; ++v) {
+        const int16_t *c = coef + v;
+        const int32_t *m = mult + v;
+        if (SkipFlat && (c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
+            const JpgFix dc = JpgDequant(c[0], m[0]);
+            for (int32_t u = 0; u < 8; ++u)
+                ws[8 * u + v] = dc;
+            continue;
+        }
+        flow([&](int32_t u) { return JpgDequant(c[8 * u], m[8 * u]); },
+             [&](JpgFix w0, JpgFix w1, JpgFix w2, JpgFix w3, JpgFix w4, JpgFix w5, JpgFix w6,
+                 JpgFix w7) {
+                 JpgFix *col = ws + v;
+                 col[0] = w0, col[8] = w1, col[16] = w2, col[24] = w3;
+                 col[32] = w4, col[40] = w5, col[48] = w6, col[56] = w7;
+             });
+    }
+    for (int32_t r = 0; r < 8; ++r) {
+        const JpgFix *a = ws + 8 * r;
+        uint8_t *row = o.Row(r);
+        flow([&](int32_t i) { return i == 0 ? a[0] + kJpgLevelShift : a[i]; },
+             [&](JpgFix s0, JpgFix s1, JpgFix s2, JpgFix s3, JpgFix s4, JpgFix s5, JpgFix s6,
+                 JpgFix s7) {
+                 o.Put(row, 0, Clamp::Sample(s0));
+                 o.Put(row, 1, Clamp::Sample(s1));
+                 o.Put(row, 2, Clamp::Sample(s2));
+                 o.Put(row, 3, Clamp::Sample(s3));
+                 o.Put(row, 4, Clamp::Sample(s4));
+                 o.Put(row, 5, Clamp::Sample(s5));
+                 o.Put(row, 6, Clamp::Sample(s6));
+                 o.Put(row, 7, Clamp::Sample(s7));
+             });
+    }
+}
+
+// Full-size transform. `General` is the path for blocks with coefficients
+// beyond the top-left 4x4; the shortcuts by last index are shared.
+template <typename Clamp, typename General>
+inline void JpgIdct8(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
+                     const int32_t *mult, int32_t lineDoubling, int32_t last, int32_t *scratch,
+                     General general) {
+    const JpgOutput o = JpgMakeOutput(out, step, pitch, lineDoubling);
+    if (last <= 0) {
+        JpgDcOnly<Clamp>(o, 8, coef, mult);
+        if (last < 0)
+            JpgClearBlock(coef);
+    } else if (last <= 2) {
+        JpgTwoPass8<Clamp, 2, false>(o, coef, mult, scratch,
+                              [](const auto &t, auto &&put) { JpgAan8Low2(t, put); });
+        JpgClearCorner(coef);
+    } else if (last <= 9) {
+        JpgTwoPass8<Clamp, 4, false>(o, coef, mult, scratch,
+                              [](const auto &t, auto &&put) { JpgAan8Low4(t, put); });
+        for (int32_t r = 0; r < 4; ++r)
+            std::memset(coef + 8 * r, 0, 4 * sizeof(int16_t));
+    } else {
+        general(o, coef, mult, scratch);
+        JpgClearBlock(coef);
+    }
+}
+
+// Half-size transform: 4-point flow on the top-left 4x4 coefficients.
+template <typename Clamp>
+inline void JpgIdct4(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
+                     const int32_t *mult, int32_t lineDoubling, int32_t last, int32_t *scratch) {
+    const JpgOutput o = JpgMakeOutput(out, step, pitch, lineDoubling);
+    if (last == 0) {
+        JpgDcOnly<Clamp>(o, 4, coef, mult);
+        return;
+    }
+    // With last index 2 or less only t0 and t1 of the first two columns can
+    // be nonzero; reading the zero ones costs less than a separate flow.
+    const int32_t columns = last <= 2 ? 2 : 4;
+    auto *ws = reinterpret_cast<JpgFix *>(scratch);
+    for (int32_t v = 0; v < 4; ++v) {
+        JpgFix *col = ws + v;
+        if (v >= columns) {
+            col[0] = col[8] = col[16] = col[24] = 0;
+            continue;
+        }
+        const JpgFix t0 = JpgDequant(coef[v], mult[v]);
+        const JpgFix t1 = JpgDequant(coef[8 + v], mult[8 + v]);
+        const JpgFix t2 = JpgDequant(coef[16 + v], mult[16 + v]);
+        const JpgFix t3 = JpgDequant(coef[24 + v], mult[24 + v]);
+        const JpgFix odd = JpgMul(t1, k0_414214) - JpgMul(t3, k2_414214);
+        col[0] = (t0 + t2) + (t1 + t3);
+        col[24] = (t0 + t2) - (t1 + t3);
+        col[8] = (t0 - t2) + odd;
+        col[16] = (t0 - t2) - odd;
+    }
+    for (int32_t r = 0; r < 4; ++r) {
+        const JpgFix *a = ws + 8 * r;
+        const JpgFix odd = JpgMul(a[1], k0_414214) - JpgMul(a[3], k2_414214);
+        const JpgFix sum = a[0] + kJpgLevelShift + a[2];
+        const JpgFix dif = a[0] + kJpgLevelShift - a[2];
+        uint8_t *row = o.Row(r);
+        o.Put(row, 0, Clamp::Sample(sum + (a[1] + a[3])));
+        o.Put(row, 1, Clamp::Sample(dif + odd));
+        o.Put(row, 2, Clamp::Sample(dif - odd));
+        o.Put(row, 3, Clamp::Sample(sum - (a[1] + a[3])));
+    }
+    // A half-size decode also stores coefficients outside the 4x4 corner.
+    if (last <= 2)
+        JpgClearCorner(coef);
+    else
+        JpgClearBlock(coef);
+}
+
+// Quarter-size transform: the 2x2 corner.
+template <typename Clamp>
+inline void JpgIdct2(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
+                     const int32_t *mult, int32_t lineDoubling, int32_t last) {
+    const JpgOutput o = JpgMakeOutput(out, step, pitch, lineDoubling);
+    if (last == 0) {
+        JpgDcOnly<Clamp>(o, 2, coef, mult);
+        return;
+    }
+    const JpgFix d = JpgDequant(coef[0], mult[0]) + kJpgLevelShift;
+    const JpgFix t1 = JpgDequant(coef[1], mult[1]);
+    const JpgFix t8 = JpgDequant(coef[8], mult[8]);
+    const JpgFix t9 = JpgDequant(coef[9], mult[9]);
+    uint8_t *row0 = o.Row(0);
+    uint8_t *row1 = o.Row(1);
+    o.Put(row0, 0, Clamp::Sample(d + t8 + t1 + t9));
+    o.Put(row0, 1, Clamp::Sample(d + t8 - t1 - t9));
+    o.Put(row1, 0, Clamp::Sample(d - t8 + t1 - t9));
+    o.Put(row1, 1, Clamp::Sample(d - t8 - t1 + t9));
+    // A quarter-size decode also stores positions 16 and 2 (zigzag 3, 4).
+    if (last <= 2)
+        JpgClearCorner(coef);
+    else
+        JpgClearBlock(coef);
+}
+
+} // namespace
+
+#endif
