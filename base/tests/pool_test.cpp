@@ -21,13 +21,16 @@ constexpr uint32_t bytesFor(uint32_t units) { return units * kUnit - 16; }
 // A caller's block of memory, 8-aligned, that a pool is created over.
 class PoolMemory {
 public:
-    explicit PoolMemory(uint32_t units) : words_((16 + units * kUnit) / 8 + 1) {}
+    explicit PoolMemory(uint32_t units) : units_(units), words_((16 + units * kUnit) / 8 + 1) {}
     void *data() { return words_.data(); }
+    // A pool of exactly the units asked for.
+    MMemMgr createPool() { return MMemMgrCreate(data(), bytesForUnits(units_)); }
     uint32_t bytesForUnits(uint32_t units) const { return 16 + units * kUnit; }
     const char *begin() const { return reinterpret_cast<const char *>(words_.data()); }
     const char *end() const { return begin() + words_.size() * 8; }
 
 private:
+    uint32_t units_;
     std::vector<uint64_t> words_;
 };
 
@@ -45,6 +48,14 @@ MMemPoolBlock &blockOf(void *payload) {
 uint32_t unitIndexOf(MMemMgr pool, void *payload) {
     return uint32_t((static_cast<char *>(payload) - 16 - static_cast<char *>(pool) -
                      MMEM_POOL_HEADER_SIZE) / kUnit);
+}
+
+// `count` one-unit blocks taken from the top: units 0 .. count - 1.
+std::vector<void *> oneUnitBlocks(MMemMgr pool, int count) {
+    std::vector<void *> blocks;
+    for (int k = 0; k < count; ++k)
+        blocks.push_back(MMemAllocStatic(pool, 16));
+    return blocks;
 }
 
 struct FreeBlock {
@@ -134,7 +145,7 @@ TEST(PoolCreate, SizesAndAlignment) {
 
 TEST(PoolCreate, RequestSizesInUnits) {
     PoolMemory memory(8);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(8));
+    MMemMgr pool = memory.createPool();
     const std::array<std::pair<uint32_t, uint32_t>, 5> requests{
         {{1, 1}, {16, 1}, {17, 2}, {48, 2}, {49, 3}}};
     for (const auto &[bytes, units] : requests) {
@@ -149,7 +160,7 @@ TEST(PoolCreate, RequestSizesInUnits) {
 
 TEST(PoolCreate, NullAndZeroArgumentsChangeNothing) {
     PoolMemory memory(4);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(4));
+    MMemMgr pool = memory.createPool();
     EXPECT_EQ(MMemAllocStatic(nullptr, 16), nullptr);
     EXPECT_EQ(MMemAllocStatic(pool, 0), nullptr);
     EXPECT_EQ(MMemAllocStatic(pool, 0xFFFFFFFFu), nullptr);
@@ -167,10 +178,8 @@ TEST(PoolFree, FourBlocksInAnyOrderEmptyThePool) {
     std::array<int, 4> order{0, 1, 2, 3};
     do {
         PoolMemory memory(16);
-        MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(16));
-        std::vector<void *> blocks;
-        for (int k = 0; k < 4; ++k)
-            blocks.push_back(MMemAllocStatic(pool, 16));
+        MMemMgr pool = memory.createPool();
+        const std::vector<void *> blocks = oneUnitBlocks(pool, 4);
         std::vector<void *> live = blocks;
         for (int k : order) {
             MMemFreeStatic(pool, blocks[k]);
@@ -183,7 +192,7 @@ TEST(PoolFree, FourBlocksInAnyOrderEmptyThePool) {
 
 TEST(PoolFree, MergesStepByStepThenReturnsToTop) {
     PoolMemory memory(16);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(16));
+    MMemMgr pool = memory.createPool();
     void *a = MMemAllocStatic(pool, 16);
     void *b = MMemAllocStatic(pool, 16);
     void *e = MMemAllocStatic(pool, 16);
@@ -204,10 +213,8 @@ TEST(PoolFree, MergesStepByStepThenReturnsToTop) {
 
 TEST(PoolFree, KeepsDescendingOrderAndMergesBothSides) {
     PoolMemory memory(16);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(16));
-    std::vector<void *> blocks;
-    for (int k = 0; k < 8; ++k)
-        blocks.push_back(MMemAllocStatic(pool, 16));
+    MMemMgr pool = memory.createPool();
+    const std::vector<void *> blocks = oneUnitBlocks(pool, 8);
     MMemFreeStatic(pool, blocks[1]);
     MMemFreeStatic(pool, blocks[5]);
     MMemFreeStatic(pool, blocks[3]);
@@ -225,7 +232,7 @@ TEST(PoolFree, KeepsDescendingOrderAndMergesBothSides) {
 
 TEST(PoolAlloc, TopRegionComesBeforeFreeBlocks) {
     PoolMemory memory(8);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(8));
+    MMemMgr pool = memory.createPool();
     void *a = MMemAllocStatic(pool, 16);
     void *b = MMemAllocStatic(pool, 16);
     ASSERT_NE(b, nullptr);
@@ -238,7 +245,7 @@ TEST(PoolAlloc, TopRegionComesBeforeFreeBlocks) {
 TEST(PoolAlloc, SplitRemainderKeepsItsListPlace) {
     // Units: A 0, S 1-6, C 7, H 8, E 9; the pool is full.
     PoolMemory memory(10);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(10));
+    MMemMgr pool = memory.createPool();
     void *a = MMemAllocStatic(pool, 16);
     void *s = MMemAllocStatic(pool, bytesFor(6));
     void *c = MMemAllocStatic(pool, 16);
@@ -264,10 +271,8 @@ TEST(PoolAlloc, SplitRemainderKeepsItsListPlace) {
 
 TEST(PoolAlloc, NoCompactionAcrossFreeBlocks) {
     PoolMemory memory(5);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(5));
-    std::vector<void *> blocks;
-    for (int k = 0; k < 5; ++k)
-        blocks.push_back(MMemAllocStatic(pool, 16));
+    MMemMgr pool = memory.createPool();
+    const std::vector<void *> blocks = oneUnitBlocks(pool, 5);
     MMemFreeStatic(pool, blocks[1]);
     MMemFreeStatic(pool, blocks[3]);
     // Two free units, but no single free block of two.
@@ -278,7 +283,7 @@ TEST(PoolAlloc, NoCompactionAcrossFreeBlocks) {
 
 TEST(PoolRealloc, SameUnitCountKeepsPointerAndZeroKeepsBlock) {
     PoolMemory memory(8);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(8));
+    MMemMgr pool = memory.createPool();
     void *p = MMemAllocStatic(pool, 10);
     EXPECT_EQ(MMemReallocStatic(pool, p, 16), p);
     EXPECT_EQ(MMemReallocStatic(pool, p, 0), nullptr);
@@ -290,7 +295,7 @@ TEST(PoolRealloc, SameUnitCountKeepsPointerAndZeroKeepsBlock) {
 
 TEST(PoolRealloc, ShrinkMergesTailWithFollowingFreeBlock) {
     PoolMemory memory(16);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(16));
+    MMemMgr pool = memory.createPool();
     void *big = MMemAllocStatic(pool, bytesFor(5));
     void *next = MMemAllocStatic(pool, 16);
     void *guard = MMemAllocStatic(pool, 16);
@@ -304,7 +309,7 @@ TEST(PoolRealloc, ShrinkMergesTailWithFollowingFreeBlock) {
 
 TEST(PoolRealloc, ShrinkAtTopGivesTailBack) {
     PoolMemory memory(8);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(8));
+    MMemMgr pool = memory.createPool();
     void *p = MMemAllocStatic(pool, bytesFor(6));
     EXPECT_EQ(MMemReallocStatic(pool, p, 40), p);
     EXPECT_EQ(header(pool).top, 2u);
@@ -314,7 +319,7 @@ TEST(PoolRealloc, ShrinkAtTopGivesTailBack) {
 
 TEST(PoolRealloc, GrowMovesDataIntoALargerBlock) {
     PoolMemory memory(16);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(16));
+    MMemMgr pool = memory.createPool();
     auto *p = static_cast<unsigned char *>(MMemAllocStatic(pool, 16));
     for (int k = 0; k < 16; ++k)
         p[k] = static_cast<unsigned char>(0xA0 + k);
@@ -332,7 +337,7 @@ TEST(PoolRealloc, GrowMovesDataIntoALargerBlock) {
 
 TEST(PoolRealloc, FailedGrowLeavesBlockUntouched) {
     PoolMemory memory(4);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(4));
+    MMemMgr pool = memory.createPool();
     auto *p = static_cast<char *>(MMemAllocStatic(pool, 16));
     std::memcpy(p, "kept", 5);
     EXPECT_EQ(MMemReallocStatic(pool, p, bytesFor(3)), nullptr);
@@ -343,7 +348,7 @@ TEST(PoolRealloc, FailedGrowLeavesBlockUntouched) {
 
 TEST(PoolThroughMemoryInterface, AllocReallocFreeWithPoolHandle) {
     PoolMemory memory(64);
-    MMemMgr pool = MMemMgrCreate(memory.data(), memory.bytesForUnits(64));
+    MMemMgr pool = memory.createPool();
     auto *p = static_cast<char *>(MMemAlloc(pool, 100));
     ASSERT_NE(p, nullptr);
     EXPECT_GE(p, memory.begin());
@@ -376,7 +381,7 @@ class RandomizedPool : public ::testing::Test {
 protected:
     static constexpr uint32_t kUnits = 512;
 
-    void SetUp() override { pool_ = MMemMgrCreate(memory_.data(), memory_.bytesForUnits(kUnits)); }
+    void SetUp() override { pool_ = memory_.createPool(); }
 
     uint32_t randomSize() {
         // Mostly small requests, some large enough to exhaust the pool.
