@@ -1,0 +1,203 @@
+// Decode throughput against libjpeg-turbo in the same run.
+//
+//   decode_bench [--seconds S] photo.jpg [more.jpg ...]
+//
+// For every file and output scale (1, 1/2, 1/4, 1/8) both decoders turn the
+// whole file, held in memory, into raw Y/Cb/Cr planes (libjpeg-turbo with
+// raw_data_out and the islow IDCT); throughput is counted in full-size
+// megapixels per second. Files this decoder refuses (progressive,
+// multi-scan) are reported and skipped.
+#include "qvjpeg.h"
+
+#include <jpeglib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct MemorySource {
+    const std::vector<uint8_t> *data;
+    size_t position;
+};
+
+uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument) {
+    auto *source = static_cast<MemorySource *>(stream);
+    if (operation == VLTJPG_STREAM_READ) {
+        auto *request = static_cast<vltJpgStreamBuffer *>(argument);
+        size_t available = source->data->size() - source->position;
+        size_t count = request->count < available ? request->count : available;
+        std::memcpy(request->buffer, source->data->data() + source->position, count);
+        source->position += count;
+        return static_cast<uint32_t>(count);
+    }
+    if (operation == VLTJPG_STREAM_SEEK) {
+        auto *request = static_cast<vltJpgStreamSeekArgs *>(argument);
+        if (request->origin != VLTJPG_SEEK_SET)
+            return 1;
+        source->position = static_cast<size_t>(request->offset);
+        return 0;
+    }
+    return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
+}
+
+struct Planes {
+    std::vector<std::vector<uint8_t>> storage;
+    uint8_t *pointers[3] = {nullptr, nullptr, nullptr};
+    int32_t pitches[3] = {0, 0, 0};
+};
+
+// Planes big enough for any layout: every component at full scaled size,
+// padded to whole MCUs.
+Planes MakePlanes(int width, int height, int denominator) {
+    Planes p;
+    int w = (width + 63) / denominator + 64;
+    int h = (height + 63) / denominator + 64;
+    p.storage.assign(3, std::vector<uint8_t>(static_cast<size_t>(w) * h));
+    for (int c = 0; c < 3; ++c) {
+        p.pointers[c] = p.storage[c].data();
+        p.pitches[c] = w;
+    }
+    return p;
+}
+
+// One full decode with this codec; returns false when it is refused.
+bool DecodeOurs(const std::vector<uint8_t> &jpeg, int denominator, Planes &planes) {
+    MemorySource source{&jpeg, 0};
+    vltJpgDecoderParams params{};
+    params.stream = &source;
+    params.streamCallback = MemoryCallback;
+    vltJpgDecoder handle = nullptr;
+    if (vltJpgDecoderCreate(&handle, &params) != 0)
+        return false;
+    int32_t scale = denominator;
+    int32_t size[2];
+    vltJpgDecoderSetProp(handle, VLTJPG_DECPROP_SCALE, &scale, 4);
+    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_SIZE, size, 8);
+    int32_t lines = size[1];
+    uint32_t result = vltJpgDecoderScanlines(handle, planes.pointers, planes.pitches, nullptr,
+                                             &lines);
+    vltJpgDecoderDestroy(handle);
+    return result == 0;
+}
+
+void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, int denominator, Planes &planes) {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.raw_data_out = TRUE;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = denominator;
+    jpeg_start_decompress(&cinfo);
+    int unit = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
+    std::vector<JSAMPROW> rows[3];
+    JSAMPARRAY arrays[3];
+    int done = 0;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            int v = cinfo.comp_info[c].v_samp_factor;
+            int count = unit * v / cinfo.max_v_samp_factor;
+            int first = done * v / cinfo.max_v_samp_factor;
+            rows[c].resize(count);
+            for (int r = 0; r < count; ++r)
+                rows[c][r] = planes.pointers[c] + static_cast<size_t>(first + r) * planes.pitches[c];
+            arrays[c] = rows[c].data();
+        }
+        jpeg_read_raw_data(&cinfo, arrays, unit);
+        done += unit;
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+}
+
+// Runs `decode` repeatedly for about `seconds` and returns decodes/second.
+template <typename Decode>
+double Rate(double seconds, Decode decode) {
+    decode(); // warm up
+    int runs = 0;
+    Clock::time_point start = Clock::now();
+    double elapsed = 0;
+    do {
+        decode();
+        ++runs;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return runs / elapsed;
+}
+
+bool ReadFile(const char *path, std::vector<uint8_t> *data) {
+    FILE *file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    std::fseek(file, 0, SEEK_END);
+    long size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
+    size_t got = std::fread(data->data(), 1, data->size(), file);
+    std::fclose(file);
+    return got == data->size();
+}
+
+bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
+    MemorySource source{&jpeg, 0};
+    vltJpgDecoderParams params{};
+    params.stream = &source;
+    params.streamCallback = MemoryCallback;
+    vltJpgDecoder handle = nullptr;
+    if (vltJpgDecoderCreate(&handle, &params) != 0)
+        return false;
+    int32_t size[2];
+    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_SIZE, size, 8);
+    vltJpgDecoderDestroy(handle);
+    *width = size[0];
+    *height = size[1];
+    return true;
+}
+
+void BenchFile(const char *path, double seconds) {
+    std::vector<uint8_t> jpeg;
+    int width = 0, height = 0;
+    if (!ReadFile(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
+        std::printf("%-40s  skipped (unreadable or not single-scan sequential)\n", path);
+        return;
+    }
+    const char *name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
+    double megapixels = width * static_cast<double>(height) / 1e6;
+    for (int denominator : {1, 2, 4, 8}) {
+        Planes planes = MakePlanes(width, height, denominator);
+        double ours = Rate(seconds, [&] { DecodeOurs(jpeg, denominator, planes); });
+        double theirs = Rate(seconds, [&] { DecodeLibjpeg(jpeg, denominator, planes); });
+        std::printf("%-22s %5dx%-5d 1/%d  %8.1f  %8.1f  %6.2f\n", name, width, height,
+                    denominator, ours * megapixels, theirs * megapixels, ours / theirs);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    double seconds = 0.5;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--seconds") == 0) {
+        seconds = std::atof(argv[2]);
+        first = 3;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: %s [--seconds S] file.jpg...\n", argv[0]);
+        return 2;
+    }
+    std::printf("%-22s %-11s %-4s %9s %9s %7s\n", "file", "size", "scale", "qv Mpx/s",
+                "turbo", "ratio");
+    for (int i = first; i < argc; ++i)
+        BenchFile(argv[i], seconds);
+    return 0;
+}
