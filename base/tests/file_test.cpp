@@ -244,6 +244,16 @@ TEST_F(DirectorySearch, NullArgumentsAreRefused) {
     MDirEndFind(find);
 }
 
+// A backslash is an ordinary character in a POSIX entry name: the name is
+// matched and returned whole, so the path found is the path that exists.
+TEST_F(TempDir, EntryNamesWithBackslashComeBackWhole) {
+    makeFile("old\\name.txt");
+    const std::set<Found> found = search(root_ + "/*.txt", MDIR_FIND_FILES);
+    ASSERT_EQ(found, (std::set<Found>{{path("old\\name.txt"), 0}}));
+    EXPECT_TRUE(fs::exists(found.begin()->path));
+    EXPECT_TRUE(search(root_ + "/name.*", MDIR_FIND_FILES).empty());
+}
+
 TEST_F(TempDir, SearchThroughThousandsOfEntries) {
     constexpr int kFiles = 3000;
     std::set<Found> all;
