@@ -102,26 +102,23 @@ bool modeWants(uint32_t mode, bool isDirectory) {
 uint32_t findNext(MDirFind *find, char *path, struct stat *status) {
     if (!path)
         return 0;
-    path[0] = 0;
-    if (!find || find->mode > MDIR_FIND_ALL)
-        return 0;
-    const size_t directoryLength = std::strlen(find->directory);
-    for (;;) {
-        dirent *entry = readdir(static_cast<DIR *>(find->dirStream));
-        find->entry = entry;
-        if (!entry) {
-            path[0] = 0;
-            return 0;
+    if (find && find->mode <= MDIR_FIND_ALL) {
+        const size_t directoryLength = std::strlen(find->directory);
+        dirent *entry;
+        while ((entry = readdir(static_cast<DIR *>(find->dirStream))) != nullptr) {
+            find->entry = entry;
+            if (find->pattern && !WildcardMatches(find->pattern, entry->d_name))
+                continue;
+            std::memcpy(path, find->directory, directoryLength);
+            std::strcpy(path + directoryLength, entry->d_name);
+            if (stat(path, status) == 0 && FileAttributesOf(status->st_mode) != 0 &&
+                modeWants(find->mode, S_ISDIR(status->st_mode)))
+                return 1;
         }
-        if (find->pattern && !WildcardMatches(find->pattern, entry->d_name))
-            continue;
-        std::memcpy(path, find->directory, directoryLength);
-        std::strcpy(path + directoryLength, entry->d_name);
-        if (stat(path, status) != 0 || FileAttributesOf(status->st_mode) == 0)
-            continue;
-        if (modeWants(find->mode, S_ISDIR(status->st_mode)))
-            return 1;
+        find->entry = nullptr;
     }
+    path[0] = 0;
+    return 0;
 }
 
 } // namespace
