@@ -40,6 +40,15 @@ inline bool HasFFByte(Word word) {
 inline uint32_t ByteSwap(uint32_t word) { return __builtin_bswap32(word); }
 inline uint64_t ByteSwap(uint64_t word) { return __builtin_bswap64(word); }
 
+// A word loaded from memory, as if the host were little-endian.
+inline uint64_t LittleEndian(uint64_t word) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return ByteSwap(word);
+#else
+    return word;
+#endif
+}
+
 // Stores `count` completed bytes from the top of a 32-bit word, stuffed.
 template <int kCount>
 uint8_t *EmitStuffedBytes(uint8_t *out, uint32_t bits) {
@@ -104,6 +113,16 @@ struct BitSink {
         uint32_t whole = pending >> 3;
         uint32_t partial = pending & 7;
         Word top = pending ? static_cast<Word>(bits << free) : 0;
+        // Usually no completed byte is 0xFF: one store writes them (the
+        // bytes behind them are provisional).
+        Word completed = top & static_cast<Word>(~(~Word(0) >> (8 * whole)));
+        if (!HasFFByte(completed)) {
+            Word bigEndian = ByteSwap(top);
+            std::memcpy(out, &bigEndian, sizeof(Word));
+            out += whole;
+            top = static_cast<Word>(top << (8 * whole));
+            whole = 0;
+        }
         while (whole > 0) {
             uint32_t count = whole < 3 ? whole : 3;
             out = store.Put(out, static_cast<uint32_t>(top >> (kWidth - 32)), count);
@@ -174,93 +193,149 @@ struct ClzCategory {
     }
 };
 
-// Scan policies: each visits the non-zero AC coefficients of zigzag
-// positions 1..last in order, calling visit(k, value) and stopping at the
-// first non-zero result, which it returns (0 when all were coded); it leaves
-// in `lastCoded` the position of the last coefficient visited (0 for none).
+// Scan policies find the non-zero AC coefficients of zigzag positions
+// 1..last in order: each call of Next(k) yields the next position, false
+// when there is none.
 
 // Position by position, as the zigzag order runs.
-struct LinearScan {
-    template <typename Visit>
-    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
-                            uint32_t &lastCoded, Visit visit) {
-        for (uint32_t k = 1; k <= last; ++k) {
-            int32_t v = block[zigzag[k]];
-            if (v != 0) {
-                lastCoded = k;
-                vltJpgResult result = visit(k, v);
-                if (result != VLTJPG_OK) return result;
+class LinearScan {
+  public:
+    LinearScan(const int16_t *block, const uint8_t *zigzag, uint32_t last)
+        : block_(block), zigzag_(zigzag), last_(last) {}
+    bool Next(uint32_t &k) {
+        while (++k_ <= last_) {
+            if (block_[zigzag_[k_]] != 0) {
+                k = k_;
+                return true;
             }
         }
-        return VLTJPG_OK;
+        return false;
     }
+
+  private:
+    const int16_t *block_;
+    const uint8_t *zigzag_;
+    uint32_t last_;
+    uint32_t k_ = 0;
 };
 
 // Mask scans first gather one bit per non-zero coefficient without a
 // branch, then jump from one set bit to the next, so runs of zeros cost
 // nothing and no branch depends on the data of a zero coefficient.
 
-// Bit k of a 64-bit mask for position k, found by counting trailing zeros
-// (64-bit hosts).
-struct LsbMaskScan {
-    template <typename Visit>
-    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
-                            uint32_t &lastCoded, Visit visit) {
-        uint64_t mask = 0;
-        for (uint32_t k = 1; k < 64; ++k) {
-            mask |= static_cast<uint64_t>(block[zigzag[k]] != 0) << k;
+// Natural index -> zigzag position, by walking the anti-diagonals.
+struct ZigzagPositions {
+    uint8_t of[64];
+};
+constexpr ZigzagPositions MakeZigzagPositions() {
+    ZigzagPositions table{};
+    int position = 0;
+    for (int diagonal = 0; diagonal < 15; ++diagonal) {
+        for (int i = 0; i <= diagonal; ++i) {
+            // Odd diagonals run down the rows, even ones up.
+            int row = (diagonal & 1) ? i : diagonal - i;
+            int column = diagonal - row;
+            if (row < 8 && column < 8) table.of[8 * row + column] = static_cast<uint8_t>(position++);
         }
-        mask &= (uint64_t(2) << last) - 2;  // positions 1..last
-        for (; mask != 0; mask &= mask - 1) {
-            uint32_t k = static_cast<uint32_t>(__builtin_ctzll(mask));
-            lastCoded = k;
-            vltJpgResult result = visit(k, block[zigzag[k]]);
-            if (result != VLTJPG_OK) return result;
-        }
-        return VLTJPG_OK;
     }
+    return table;
+}
+
+// [row][bits of the non-zero columns of that row] -> the same coefficients
+// as bits of a zigzag-ordered mask.
+struct ZigzagRowBits {
+    uint64_t rows[8][256];
+};
+constexpr ZigzagRowBits MakeZigzagRowBits() {
+    constexpr ZigzagPositions kPositions = MakeZigzagPositions();
+    ZigzagRowBits table{};
+    for (int row = 0; row < 8; ++row) {
+        for (int columns = 0; columns < 256; ++columns) {
+            uint64_t bits = 0;
+            for (int column = 0; column < 8; ++column) {
+                if ((columns >> column) & 1) bits |= uint64_t(1) << kPositions.of[8 * row + column];
+            }
+            table.rows[row][columns] = bits;
+        }
+    }
+    return table;
+}
+
+// Bit k of a 64-bit mask for position k, found by counting trailing zeros
+// (64-bit hosts). The mask is formed in natural order, eight rows of eight
+// flags that the compiler computes with vector compares, each row's flags
+// packed into a byte by one multiplication, then moved to zigzag positions
+// by a table lookup per row.
+class RowTableMaskScan {
+  public:
+    RowTableMaskScan(const int16_t *block, const uint8_t *, uint32_t last)
+        : mask_(ZigzagMask(block) & ((uint64_t(2) << last) - 2)) {}  // positions 1..last
+    bool Next(uint32_t &k) {
+        if (mask_ == 0) return false;
+        k = static_cast<uint32_t>(__builtin_ctzll(mask_));
+        mask_ &= mask_ - 1;
+        return true;
+    }
+
+  private:
+    static constexpr ZigzagRowBits kRowBits = MakeZigzagRowBits();
+
+    static uint64_t ZigzagMask(const int16_t *block) {
+        uint8_t nonzero[64];
+        for (int i = 0; i < 64; ++i) {
+            nonzero[i] = block[i] != 0;
+        }
+        uint64_t mask = 0;
+        for (int row = 0; row < 8; ++row) {
+            uint64_t flags;
+            std::memcpy(&flags, nonzero + 8 * row, sizeof(flags));
+            // Byte c (0 or 1) lands in bit 56 + c; no two partial products
+            // overlap, so no carry disturbs the top byte.
+            uint64_t columns = (LittleEndian(flags) * 0x0102040810204080u) >> 56;
+            mask |= kRowBits.rows[row][columns];
+        }
+        return mask;
+    }
+
+    uint64_t mask_;
 };
 
 // Two 32-bit masks, position k at bit 31 - (k mod 32), found by counting
 // leading zeros: 32-bit registers and the CLZ instruction of ARMv5, which
 // has no instruction for trailing zeros.
-struct MsbMaskScan {
-    template <typename Visit>
-    static vltJpgResult Run(const int16_t *block, const uint8_t *zigzag, uint32_t last,
-                            uint32_t &lastCoded, Visit visit) {
-        uint32_t low = 0;
-        uint32_t high = 0;
+class MsbMaskScan {
+  public:
+    MsbMaskScan(const int16_t *block, const uint8_t *zigzag, uint32_t last) {
         for (uint32_t k = 1; k < 32; ++k) {
-            low |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (31 - k);
+            low_ |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (31 - k);
         }
         for (uint32_t k = 32; k < 64; ++k) {
-            high |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (63 - k);
+            high_ |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (63 - k);
         }
         if (last < 32) {
-            low &= ~(0x7FFFFFFFu >> last);  // positions 0..last
-            high = 0;
+            low_ &= ~(0x7FFFFFFFu >> last);  // positions 0..last
+            high_ = 0;
         } else {
-            high &= ~(0x7FFFFFFFu >> (last - 32));
+            high_ &= ~(0x7FFFFFFFu >> (last - 32));
         }
-        vltJpgResult result = VisitHalf(block, zigzag, low, 0, lastCoded, visit);
-        return result != VLTJPG_OK ? result
-                                   : VisitHalf(block, zigzag, high, 32, lastCoded, visit);
+    }
+    bool Next(uint32_t &k) {
+        if (low_ == 0) {
+            if (high_ == 0) return false;
+            low_ = high_;
+            high_ = 0;
+            base_ = 32;
+        }
+        uint32_t bit = static_cast<uint32_t>(__builtin_clz(low_));
+        low_ ^= 0x80000000u >> bit;
+        k = base_ + bit;
+        return true;
     }
 
   private:
-    template <typename Visit>
-    static vltJpgResult VisitHalf(const int16_t *block, const uint8_t *zigzag, uint32_t mask,
-                                  uint32_t base, uint32_t &lastCoded, Visit &visit) {
-        while (mask != 0) {
-            uint32_t bit = static_cast<uint32_t>(__builtin_clz(mask));
-            mask ^= 0x80000000u >> bit;
-            uint32_t k = base + bit;
-            lastCoded = k;
-            vltJpgResult result = visit(k, block[zigzag[k]]);
-            if (result != VLTJPG_OK) return result;
-        }
-        return VLTJPG_OK;
-    }
+    uint32_t low_ = 0;
+    uint32_t high_ = 0;
+    uint32_t base_ = 0;
 };
 
 enum : vltJpgResult { kCodeOk = VLTJPG_OK, kCodeMissing = VLTJPG_ERR_CATEGORY };
@@ -337,15 +412,15 @@ vltJpgResult EncodeBlock(JpgBitWriter *writer, const int16_t *block, JpgEncCompo
     int32_t diff = block[0] - component->dcPredictor;
     component->dcPredictor = block[0];
     uint32_t lastCoded = 0;
-    uint32_t last = writer->spectralEnd < 63 ? writer->spectralEnd : 63;
+    const uint8_t *zigzag = writer->zigzag;
     vltJpgResult result = coder.Dc(diff);
     if (result == kCodeOk) {
-        uint32_t previous = 0;
-        result = Scan::Run(block, writer->zigzag, last, lastCoded, [&](uint32_t k, int32_t v) {
-            vltJpgResult r = coder.Ac(k - previous - 1, v);
-            previous = k;
-            return r;
-        });
+        Scan scan(block, zigzag, writer->spectralEnd < 63 ? writer->spectralEnd : 63);
+        for (uint32_t k; scan.Next(k);) {
+            result = coder.Ac(k - lastCoded - 1, block[zigzag[k]]);
+            lastCoded = k;
+            if (result != kCodeOk) break;
+        }
     }
     // Position 63 coded ends the block by itself; anything else needs EOB.
     if (result == kCodeOk && lastCoded != 63) {

@@ -13,7 +13,7 @@ using FastWord = uint32_t;
 using FastScan = MsbMaskScan;
 #else
 using FastWord = uint64_t;
-using FastScan = LsbMaskScan;
+using FastScan = RowTableMaskScan;
 #endif
 
 void InstallByteEmitters(JpgBitWriter *writer) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <jpeglib.h>
 #include <random>
@@ -161,6 +162,11 @@ protected:
 
     EncFixture fixture{1};
 };
+
+TEST(ZigzagTables, MatchTheSharedZigzagOrder) {
+    constexpr ZigzagPositions positions = MakeZigzagPositions();
+    for (int k = 0; k < 64; ++k) EXPECT_EQ(positions.of[jpg_natural_order[k]], k);
+}
 
 TEST_F(BitWriterTest, HandDerivedBits) {
     for (int c = 0; c < 3; ++c) {
