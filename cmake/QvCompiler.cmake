@@ -1,6 +1,9 @@
 # Warnings and the no-C++-runtime rules shared by every target.
 
 add_compile_options(-Wall -Wextra -Werror)
+# 64-bit file offsets on 32-bit targets too: directory reads and file status
+# otherwise fail on large file systems (EOVERFLOW).
+add_compile_definitions(_FILE_OFFSET_BITS=64)
 
 option(QV_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(QV_SANITIZE)

@@ -2,13 +2,6 @@
 #ifndef QVBASE_FILE_STATUS_H
 #define QVBASE_FILE_STATUS_H
 
-// Included before any system header: 64-bit file offsets and sizes on 32-bit
-// targets too. Without them readdir fails (EOVERFLOW) on file systems with
-// 64-bit directory offsets, and stat on files of 2 GiB and more.
-#ifndef _FILE_OFFSET_BITS
-#define _FILE_OFFSET_BITS 64
-#endif
-
 #include "qvbase.h"
 
 #include <sys/stat.h>
