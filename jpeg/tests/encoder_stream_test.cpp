@@ -76,11 +76,9 @@ TEST(EncoderPlatformStream, WritesThroughLibqvbaseWithoutCallback) {
     vltJpgEncoder encoder = nullptr;
     ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
     CoefImage image = RandomCoefficients(2, 30, 20, 63);
-    std::vector<int16_t> values = McuLayout(image, 0, image.geometry.mcuRows);
-    uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-    int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
+    CoefBand band(image);
     uint32_t lines = 20;
-    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, planes, pitches, 0, &lines));
+    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines));
     ASSERT_EQ(0u, vltJpgEncoderDestroy(encoder));
     Decoded decoded = DecodeCoefficients(stream.Contents());
     EXPECT_EQ(0, decoded.warnings);
@@ -118,11 +116,9 @@ void EncodeWithHeap(HostHeap &heap) {
     vltJpgEncoder encoder = nullptr;
     ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
     CoefImage image = RandomCoefficients(0, 24, 24, 64);
-    std::vector<int16_t> values = McuLayout(image, 0, image.geometry.mcuRows);
-    uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-    int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
+    CoefBand band(image);
     uint32_t lines = 24;
-    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, planes, pitches, 0, &lines));
+    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines));
     ASSERT_EQ(0u, vltJpgEncoderDestroy(encoder));
     EXPECT_TRUE(SameCoefficients(image, DecodeCoefficients(sink.bytes)));
 }
@@ -142,6 +138,18 @@ TEST(EncoderMemory, RefusingHostFallsBackToThePlatformHeap) {
     EXPECT_EQ(0, heap.allocations);
 }
 
+// One further image through the encoder, onto its own stream.
+vltJpgResult EncodeImageOnto(TestEncoder &encoder, const CoefImage &image, uint32_t width,
+                             uint32_t height, ByteSink &imageSink) {
+    uint32_t size[2] = {width, height};
+    vltJpgResult result = vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8);
+    if (result != 0)
+        return result;
+    CoefBand band(image);
+    return vltJpgEncoderDefaultScanlines(encoder.handle, band.planes, band.pitches, 0, &height,
+                                         &imageSink);
+}
+
 // Header on create with one image per vltJpgEncoderDefaultScanlines: each
 // image stream is frame header, scan header, data and EOI, and starts its
 // restart markers at RST0 with a full interval.
@@ -152,16 +160,9 @@ TEST(EncoderSeveralImages, EveryImageStartsAtRst0) {
     std::vector<uint8_t> tables = TablesOnly(encoder.sink.bytes);
     ASSERT_GE(FindMarker(tables, 0xDD), 0);
     for (uint32_t n = 0; n < 2; ++n) {
-        uint32_t size[2] = {48, 32};
-        ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8));
         CoefImage image = RandomCoefficients(0, 48, 32, 65 + n);
-        std::vector<int16_t> values = McuLayout(image, 0, image.geometry.mcuRows);
-        uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-        int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
-        uint32_t lines = 32;
         ByteSink imageSink;
-        ASSERT_EQ(0u, vltJpgEncoderDefaultScanlines(encoder.handle, planes, pitches, 0, &lines,
-                                                    &imageSink));
+        ASSERT_EQ(0u, EncodeImageOnto(encoder, image, 48, 32, imageSink));
         EXPECT_EQ((std::vector<int>{0}), RestartNumbers(imageSink.bytes));  // 6 MCUs, interval 5
         EXPECT_EQ(0xC0, imageSink.bytes[1]);
         std::vector<uint8_t> file = tables;
@@ -180,16 +181,9 @@ TEST(EncoderSeveralImages, EveryImageStartsAtRst0) {
 TEST(EncoderSeveralImages, DefaultScanlinesEndsItsImageOnce) {
     TestEncoder encoder(16, 16, 3, false);
     for (uint32_t n = 0; n < 2; ++n) {
-        uint32_t size[2] = {16, 16};
-        ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8));
         CoefImage image = RandomCoefficients(3, 16, 16, 70 + n);
-        std::vector<int16_t> values = McuLayout(image, 0, image.geometry.mcuRows);
-        uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-        int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
-        uint32_t lines = 16;
         ByteSink imageSink;
-        ASSERT_EQ(0u, vltJpgEncoderDefaultScanlines(encoder.handle, planes, pitches, 0, &lines,
-                                                    &imageSink));
+        ASSERT_EQ(0u, EncodeImageOnto(encoder, image, 16, 16, imageSink));
         Decoded decoded = DecodeCoefficients(imageSink.bytes);
         EXPECT_EQ(0, decoded.warnings);
         EXPECT_TRUE(SameCoefficients(image, decoded));

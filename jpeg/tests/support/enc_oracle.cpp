@@ -209,6 +209,11 @@ std::vector<int16_t> McuLayout(const CoefImage &image, int firstRow, int rows) {
     return values;
 }
 
+CoefBand::CoefBand(const CoefImage &image, int firstRow, int rows)
+    : values(McuLayout(image, firstRow, rows)),
+      planes{reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr},
+      pitches{McuRowValues(image.geometry) * 2, 0, 0} {}
+
 std::vector<int16_t> RunLayout(const CoefImage &image, int first, int count, int pitchValues) {
     const Geometry &g = image.geometry;
     int lastRowOffset = (first + count - 1) / g.mcuColumns - first / g.mcuColumns;
@@ -302,11 +307,9 @@ std::vector<uint8_t> EncodeWhole(const CoefImage &image, uint32_t width, uint32_
     EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_QUALITY, &quality, 4));
     EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_RESTART, &interval, 4));
     EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_QUALITY_MODE, &mode, 4));
-    std::vector<int16_t> values = McuLayout(image, 0, image.geometry.mcuRows);
-    uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-    int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
+    CoefBand band(image);
     uint32_t lines = height ? height : 1;
-    vltJpgResult encoded = vltJpgEncoderScanlines(encoder, planes, pitches, 0, &lines);
+    vltJpgResult encoded = vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines);
     vltJpgResult destroyed = vltJpgEncoderDestroy(encoder);
     if (encoded != 0 || destroyed != 0) {
         ADD_FAILURE() << "encode " << std::hex << encoded << " destroy " << destroyed;
@@ -337,10 +340,8 @@ vltJpgResult TestEncoder::Set(uint32_t id, uint32_t value) {
 }
 
 vltJpgResult TestEncoder::Band(const CoefImage &image, uint32_t lines, int firstRow, int rows) {
-    std::vector<int16_t> values = McuLayout(image, firstRow, rows);
-    uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr};
-    int32_t pitches[3] = {McuRowValues(image.geometry) * 2, 0, 0};
-    return vltJpgEncoderScanlines(handle, planes, pitches, 0, &lines);
+    CoefBand band(image, firstRow, rows);
+    return vltJpgEncoderScanlines(handle, band.planes, band.pitches, 0, &lines);
 }
 
 vltJpgResult TestEncoder::Run(const CoefImage &image, int first, int &count, uint32_t column,

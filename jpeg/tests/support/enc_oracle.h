@@ -67,6 +67,18 @@ std::vector<int16_t> McuLayout(const CoefImage &image, int firstRow, int rows);
 std::vector<int16_t> RunLayout(const CoefImage &image, int first, int count, int pitchValues);
 int McuRowValues(const Geometry &geometry);
 
+// MCU rows of an image as the planes and pitches of band input (format 6:
+// planes[0] the MCUs, pitches[0] the bytes from one MCU row to the next).
+struct CoefBand {
+    CoefBand(const CoefImage &image, int firstRow, int rows);
+    explicit CoefBand(const CoefImage &image) : CoefBand(image, 0, image.geometry.mcuRows) {}
+    CoefBand(const CoefBand &) = delete;
+    CoefBand &operator=(const CoefBand &) = delete;
+    std::vector<int16_t> values;
+    uint8_t *planes[3];
+    int32_t pitches[3];
+};
+
 // What libjpeg-turbo finds in a file.
 struct Decoded {
     bool ok = false;
