@@ -47,7 +47,7 @@ vltJpgResult JpgEncRestart(JpgEncState *state) {
     JpgBitWriter *writer = state->bitWriter;
     JpgHufPadToByte(writer);
     vltJpgResult result =
-        JpgHufPutMarker(writer, static_cast<uint8_t>(0xD0 + writer->restartNumber));
+        JpgEncWriteMarker(writer, static_cast<uint8_t>(0xD0 + writer->restartNumber));
     writer->restartNumber = (writer->restartNumber + 1) & 7;
     for (JpgEncComponent *component : state->components) {
         if (component != nullptr) {

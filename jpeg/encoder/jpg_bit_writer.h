@@ -116,13 +116,6 @@ inline vltJpgResult JpgHufPutByte(JpgBitWriter *writer, uint8_t value) {
     return writer->remaining < 1 ? JpgHufFlush(writer) : 0;
 }
 
-// Stores a marker (0xFF, code); returns the first failed flush result.
-inline vltJpgResult JpgHufPutMarker(JpgBitWriter *writer, uint8_t code) {
-    vltJpgResult first = JpgHufPutByte(writer, 0xFF);
-    vltJpgResult second = JpgHufPutByte(writer, code);
-    return first != VLTJPG_OK ? first : second;
-}
-
 // Completes a partial byte with 1-bits (before a marker), stuffing a 0x00
 // when that makes it 0xFF. No flush check: the slack takes the two bytes.
 inline void JpgHufPadToByte(JpgBitWriter *writer) {

@@ -1,5 +1,6 @@
 #include "encoder/jpg_enc_tables.h"
 
+#include "decoder/jpg_idct.h"
 #include "encoder/jpg_encoder.h"
 
 extern "C" {
@@ -258,6 +259,31 @@ vltJpgResult JpgEncCreateQuantScale(JpgEncState *state) {
     return VLTJPG_OK;
 }
 
+vltJpgResult JpgEncCreateDeQuantScale(JpgEncState *state) {
+    if (state == nullptr) {
+        return VLTJPG_ERR_ARGUMENT;
+    }
+    if (state->thumbScale < 0 || state->thumbScale >= kJpgEncThumbScales) {
+        return VLTJPG_OK;
+    }
+    const int16_t *scale = jpg_idct_scale_tbl[state->thumbScale];
+    for (int32_t i = 0; i < state->componentCount; ++i) {
+        const JpgEncComponent *component = state->components[i];
+        if (component == nullptr || !ValidSelector(component->quantSelector)) {
+            continue;
+        }
+        const JpgQuantTable *table = state->quantTables[component->quantSelector];
+        int32_t *dequant = state->dequantTables[component->quantSelector];
+        if (table == nullptr || dequant == nullptr) {
+            continue;
+        }
+        for (int k = 0; k < 64; ++k) {
+            dequant[k] = static_cast<int32_t>(table->values[k]) * scale[k];
+        }
+    }
+    return VLTJPG_OK;
+}
+
 vltJpgResult JpgEncRotateDQT(JpgEncState *state, uint32_t degrees) {
     if (state == nullptr) {
         return VLTJPG_ERR_ARGUMENT;
@@ -273,7 +299,8 @@ vltJpgResult JpgEncRotateDQT(JpgEncState *state, uint32_t degrees) {
             Transpose(table);
         }
     }
-    return JpgEncCreateQuantScale(state);
+    JpgEncCreateQuantScale(state);
+    return JpgEncCreateDeQuantScale(state);
 }
 
 vltJpgResult JpgEncCreateHuffTable(JpgEncState *state) {
@@ -297,6 +324,16 @@ vltJpgResult JpgEncCreateHuffTable(JpgEncState *state) {
                            writer->acCodes[component->acSelector], kJpgAcCodeCount);
         }
     }
+    return VLTJPG_OK;
+}
+
+// The forward transforms follow the stored mode: 0 truncates quotients,
+// 1 rounds them with the reciprocal tables' offsets.
+vltJpgResult JpgEncSetQualityMode(JpgEncState *state, uint32_t mode) {
+    if (state == nullptr || mode > 1) {
+        return VLTJPG_ERR_ARGUMENT;
+    }
+    state->qualityMode = mode;
     return VLTJPG_OK;
 }
 

@@ -1,6 +1,7 @@
 // Quality to quantization tables, reciprocal tables, rotation and the
 // derived Huffman code tables. libjpeg-turbo's own quality scaling and
 // standard tables serve as the oracle.
+#include "decoder/jpg_idct.h"
 #include "enc_fixture.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +214,37 @@ TEST_F(QualityTest, RotationTransposesAllFourTables) {
     for (int t = 0; t < 4; ++t) EXPECT_EQ(Values(fixture.quant[t]), before[t]);
     EXPECT_EQ(JpgEncRotateDQT(&state, 45), VLTJPG_ERR_ARGUMENT);
     EXPECT_EQ(JpgEncRotateDQT(&state, 360), VLTJPG_ERR_ARGUMENT);
+}
+
+TEST_F(QualityTest, DequantizationFollowsTheThumbnailScale) {
+    JpgSetQuality(&state, 70);
+    fixture.dequant[0][5] = 12345;
+    EXPECT_EQ(JpgEncCreateDeQuantScale(&state), VLTJPG_OK);  // thumbnail off: untouched
+    EXPECT_EQ(fixture.dequant[0][5], 12345);
+    for (int32_t scale = 0; scale < 4; ++scale) {
+        state.thumbScale = scale;
+        EXPECT_EQ(JpgEncCreateDeQuantScale(&state), VLTJPG_OK);
+        for (int t = 0; t < 2; ++t) {
+            for (int k = 0; k < 64; ++k) {
+                EXPECT_EQ(fixture.dequant[t][k],
+                          fixture.quant[t].values[k] * jpg_idct_scale_tbl[scale][k]);
+            }
+        }
+    }
+    // Rotation rebuilds them from the transposed steps.
+    JpgEncRotateDQT(&state, 270);
+    EXPECT_EQ(fixture.dequant[0][8], fixture.quant[0].values[8] * jpg_idct_scale_tbl[3][8]);
+    EXPECT_EQ(JpgEncCreateDeQuantScale(nullptr), VLTJPG_ERR_ARGUMENT);
+}
+
+TEST_F(QualityTest, QualityModeZeroOrOne) {
+    EXPECT_EQ(JpgEncSetQualityMode(&state, 1), VLTJPG_OK);
+    EXPECT_EQ(state.qualityMode, 1u);
+    EXPECT_EQ(JpgEncSetQualityMode(&state, 2), VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(state.qualityMode, 1u);
+    EXPECT_EQ(JpgEncSetQualityMode(&state, 0), VLTJPG_OK);
+    EXPECT_EQ(state.qualityMode, 0u);
+    EXPECT_EQ(JpgEncSetQualityMode(nullptr, 0), VLTJPG_ERR_ARGUMENT);
 }
 
 // Code as the string of its bits, e.g. "1010".
