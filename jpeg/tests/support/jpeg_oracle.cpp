@@ -165,6 +165,36 @@ int ComponentExtent(int extent, int factor, int maxFactor, int denominator) {
     return (full + denominator - 1) / denominator;
 }
 
+namespace {
+
+// Box-averages a plane by `factor` in both directions (partial boxes at the
+// right and bottom edges average the samples they have).
+Plane Shrink(const Plane &in, int factor) {
+    if (factor == 1)
+        return in;
+    Plane out;
+    out.width = (in.width + factor - 1) / factor;
+    out.height = (in.height + factor - 1) / factor;
+    out.samples.resize(static_cast<size_t>(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            int sum = 0, count = 0;
+            for (int dy = 0; dy < factor && y * factor + dy < in.height; ++dy) {
+                for (int dx = 0; dx < factor && x * factor + dx < in.width; ++dx, ++count)
+                    sum += in.at(x * factor + dx, y * factor + dy);
+            }
+            out.samples[static_cast<size_t>(y) * out.width + x] =
+                static_cast<uint8_t>((sum + count / 2) / count);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// libjpeg-turbo decodes subsampled components at a larger IDCT size when
+// scaling (so that they need no upsampling); such planes are box-averaged
+// down to the size every component has at a uniform scale.
 std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr jerr;
@@ -178,34 +208,31 @@ std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) 
     cinfo.scale_denom = denominator;
     jpeg_start_decompress(&cinfo);
     int n = cinfo.num_components;
-    int blockSize = cinfo.min_DCT_scaled_size;
+    int unitRows = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
+    int units = (static_cast<int>(cinfo.output_height) + unitRows - 1) / unitRows;
     std::vector<Plane> planes(n);
     std::vector<std::vector<uint8_t>> padded(n);
-    std::vector<int> paddedWidth(n);
-    int unitRows = cinfo.max_v_samp_factor * blockSize;
-    int totalRows = (static_cast<int>(cinfo.output_height) + unitRows - 1) / unitRows * unitRows;
+    std::vector<int> paddedWidth(n), rowsPerUnit(n);
     for (int c = 0; c < n; ++c) {
         jpeg_component_info &comp = cinfo.comp_info[c];
         planes[c].width = static_cast<int>(comp.downsampled_width);
         planes[c].height = static_cast<int>(comp.downsampled_height);
-        paddedWidth[c] = static_cast<int>(comp.width_in_blocks) * blockSize + 64;
-        int rows = totalRows * comp.v_samp_factor / cinfo.max_v_samp_factor;
-        padded[c].assign(static_cast<size_t>(paddedWidth[c]) * (rows + 16), 0);
+        paddedWidth[c] = static_cast<int>(comp.width_in_blocks + 8) * comp.DCT_scaled_size;
+        rowsPerUnit[c] = comp.v_samp_factor * comp.DCT_scaled_size;
+        padded[c].assign(static_cast<size_t>(paddedWidth[c]) * rowsPerUnit[c] * (units + 1), 0);
     }
     std::vector<std::vector<JSAMPROW>> rowPointers(n);
-    int done = 0;
-    while (cinfo.output_scanline < cinfo.output_height) {
+    for (int unit = 0; cinfo.output_scanline < cinfo.output_height; ++unit) {
         std::vector<JSAMPARRAY> arrays(n);
         for (int c = 0; c < n; ++c) {
-            int rows = unitRows * cinfo.comp_info[c].v_samp_factor / cinfo.max_v_samp_factor;
-            int first = done * cinfo.comp_info[c].v_samp_factor / cinfo.max_v_samp_factor;
-            rowPointers[c].resize(rows);
-            for (int r = 0; r < rows; ++r)
-                rowPointers[c][r] = &padded[c][static_cast<size_t>(first + r) * paddedWidth[c]];
+            rowPointers[c].resize(rowsPerUnit[c]);
+            for (int r = 0; r < rowsPerUnit[c]; ++r) {
+                size_t row = static_cast<size_t>(unit) * rowsPerUnit[c] + r;
+                rowPointers[c][r] = &padded[c][row * paddedWidth[c]];
+            }
             arrays[c] = rowPointers[c].data();
         }
         jpeg_read_raw_data(&cinfo, arrays.data(), unitRows);
-        done += unitRows;
     }
     for (int c = 0; c < n; ++c) {
         Plane &p = planes[c];
@@ -214,6 +241,7 @@ std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) 
             std::memcpy(&p.samples[static_cast<size_t>(y) * p.width],
                         &padded[c][static_cast<size_t>(y) * paddedWidth[c]], p.width);
         }
+        p = Shrink(p, cinfo.comp_info[c].DCT_scaled_size / cinfo.min_DCT_scaled_size);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
