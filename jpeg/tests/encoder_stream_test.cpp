@@ -73,13 +73,8 @@ TEST(EncoderPlatformStream, WritesThroughLibqvbaseWithoutCallback) {
     info.height = 20;
     info.pixelFormat = VLTJPG_PIXEL_COEFFICIENTS;
     info.samplingMode = 2;
-    vltJpgEncoder encoder = nullptr;
-    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
     CoefImage image = RandomCoefficients(2, 30, 20, 63);
-    CoefBand band(image);
-    uint32_t lines = 20;
-    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines));
-    ASSERT_EQ(0u, vltJpgEncoderDestroy(encoder));
+    ASSERT_EQ(0u, EncodeOnce(info, image, EncodeOptions{}));
     Decoded decoded = DecodeCoefficients(stream.Contents());
     EXPECT_EQ(0, decoded.warnings);
     EXPECT_TRUE(SameCoefficients(image, decoded));
@@ -113,13 +108,8 @@ void EncodeWithHeap(HostHeap &heap) {
     info.alloc = HostAlloc;
     info.release = HostFree;
     info.memContext = &heap;
-    vltJpgEncoder encoder = nullptr;
-    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
     CoefImage image = RandomCoefficients(0, 24, 24, 64);
-    CoefBand band(image);
-    uint32_t lines = 24;
-    ASSERT_EQ(0u, vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines));
-    ASSERT_EQ(0u, vltJpgEncoderDestroy(encoder));
+    ASSERT_EQ(0u, EncodeOnce(info, image, EncodeOptions{}));
     EXPECT_TRUE(SameCoefficients(image, DecodeCoefficients(sink.bytes)));
 }
 

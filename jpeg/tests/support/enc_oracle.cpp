@@ -291,28 +291,36 @@ std::vector<uint8_t> TablesOnly(const std::vector<uint8_t> &header) {
     return tables;
 }
 
+vltJpgResult EncodeOnce(const vltJpgEncCreateInfo &info, const CoefImage &image,
+                        const EncodeOptions &options) {
+    vltJpgEncoder encoder = nullptr;
+    vltJpgResult result = vltJpgEncoderCreate(&encoder, &info);
+    if (result != 0)
+        return result;
+    const uint32_t words[][2] = {{VLTJPG_ENC_QUALITY, options.quality},
+                                 {VLTJPG_ENC_RESTART, options.restartInterval},
+                                 {VLTJPG_ENC_QUALITY_MODE, options.qualityMode}};
+    for (const auto &word : words) {
+        uint32_t value = word[1];
+        if (result == 0)
+            result = vltJpgEncoderSetProp(encoder, word[0], &value, sizeof(value));
+    }
+    CoefBand band(image);
+    uint32_t lines = info.height ? info.height : 1;
+    if (result == 0)
+        result = vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines);
+    vltJpgResult destroyed = vltJpgEncoderDestroy(encoder);
+    return result != 0 ? result : destroyed;
+}
+
 std::vector<uint8_t> EncodeWhole(const CoefImage &image, uint32_t width, uint32_t height,
                                  uint32_t samplingMode, const EncodeOptions &options) {
     ByteSink sink;
     vltJpgEncCreateInfo info = CoefficientInfo(&sink, width, height, samplingMode);
     info.huffBufferSize = options.bufferSize;
-    vltJpgEncoder encoder = nullptr;
-    if (vltJpgEncoderCreate(&encoder, &info) != 0) {
-        ADD_FAILURE() << "create failed";
-        return {};
-    }
-    uint32_t quality = options.quality;
-    uint32_t interval = options.restartInterval;
-    uint32_t mode = options.qualityMode;
-    EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_QUALITY, &quality, 4));
-    EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_RESTART, &interval, 4));
-    EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENC_QUALITY_MODE, &mode, 4));
-    CoefBand band(image);
-    uint32_t lines = height ? height : 1;
-    vltJpgResult encoded = vltJpgEncoderScanlines(encoder, band.planes, band.pitches, 0, &lines);
-    vltJpgResult destroyed = vltJpgEncoderDestroy(encoder);
-    if (encoded != 0 || destroyed != 0) {
-        ADD_FAILURE() << "encode " << std::hex << encoded << " destroy " << destroyed;
+    vltJpgResult result = EncodeOnce(info, image, options);
+    if (result != 0) {
+        ADD_FAILURE() << "encoding failed with " << std::hex << result;
         return {};
     }
     return sink.bytes;

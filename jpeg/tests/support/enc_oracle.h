@@ -113,6 +113,10 @@ struct EncodeOptions {
     uint32_t bufferSize = 0;
     uint32_t qualityMode = 0;
 };
+// Creates an encoder from `info`, applies the options, encodes the whole
+// image in one band and destroys the encoder; the first failure or 0.
+vltJpgResult EncodeOnce(const vltJpgEncCreateInfo &info, const CoefImage &image,
+                        const EncodeOptions &options);
 std::vector<uint8_t> EncodeWhole(const CoefImage &image, uint32_t width, uint32_t height,
                                  uint32_t samplingMode, const EncodeOptions &options);
 
