@@ -36,6 +36,10 @@ uint32_t ReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows) {
 uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
     int32_t scanLines = dec->scanMaxV * lines / dec->frameMaxV;
     int32_t rows = (scanLines + dec->mcuHeight - 1) / dec->mcuHeight;
+    if (dec->mcuRow >= dec->mcuRows) { // a run has read the scan to its end
+        *scanDone = true;
+        return kOk;
+    }
     for (int32_t bandRow = 0; bandRow < rows;) {
         for (int32_t x = dec->mcuColumn; dec->mcuColumn < dec->mcusPerRow; ++x) {
             uint32_t result = DecodeMcu(dec, dec->outputMode, x, bandRow);
@@ -124,9 +128,10 @@ uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
             uint32_t result = DecodeBand(dec, lines, &scanDone);
             if (result != kOk || !scanDone)
                 return result;
+            // The band ends with the scan: read the markers that follow it
+            // (normally the EOI); a further scan waits for the next call.
             dec->decodeState = kJpgDecReadMarkers;
-            lines = 0; // the band is complete; only the markers remain
-            break;
+            return dec->routines.readHeader(dec);
         }
         default:
             return VLTJPG_ERR_DATA;

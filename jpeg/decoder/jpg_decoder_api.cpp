@@ -243,8 +243,13 @@ uint32_t ConfigureRequest(JpgDecoder *dec, const JpgDecRequest *request) {
     }
 }
 
-int32_t LinesPerMcuRow(const JpgDecoder *dec) {
-    return 8 * dec->frameMaxV;
+// The image line the decoder has delivered up to: the first line of the
+// MCU row it stands in, or the whole image once its scan is complete.
+int32_t LineReached(const JpgDecoder *dec) {
+    if (dec->decodeState != kJpgDecDecodingMcus)
+        return dec->height;
+    int32_t line = dec->mcuRow * 8 * dec->frameMaxV;
+    return line < dec->height ? line : dec->height;
 }
 
 } // namespace
@@ -313,9 +318,10 @@ vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int3
         return result;
     int32_t left = dec->height - dec->firstLine;
     int32_t count = *lines < 0 ? 0 : (*lines < left ? *lines : left);
-    *lines = count;
+    int32_t startLine = dec->firstLine;
     result = dec->routines.decode(dec, dec->width, count);
-    dec->firstLine += count;
+    dec->firstLine = LineReached(dec);
+    *lines = dec->firstLine - startLine;
     return result;
 }
 
@@ -352,18 +358,20 @@ vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *r
     if (!handle || !request)
         return kArgument;
     JpgDecoder *dec = FromHandle(handle);
+    int32_t savedLine = dec->firstLine;
     uint32_t result = JpgDecSetReadProp(dec, request);
-    if (result != kOk)
+    if (result == kOk && (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
+                          request->startRow < 0 || request->startRow >= dec->mcuRows))
+        result = kArgument;
+    if (result != kOk) { // a refused request changes nothing
+        dec->firstLine = savedLine;
         return result;
-    if (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
-        request->startRow < 0 || request->startRow >= dec->mcuRows)
-        return kArgument;
+    }
     result = PositionAt(dec, request->startColumn, request->startRow);
     if (result == kOk)
         result = dec->routines.runDriver[request->mode](dec, request);
     // A band that follows continues from the MCU row the run stopped in.
-    int32_t line = dec->mcuRow * LinesPerMcuRow(dec);
-    dec->firstLine = line < dec->height ? line : dec->height;
+    dec->firstLine = LineReached(dec);
     return result;
 }
 

@@ -385,21 +385,36 @@ JpgDecComponent *FindComponent(JpgDecoder *dec, uint32_t id) {
     return nullptr;
 }
 
-uint32_t ReadScanComponents(JpgDecoder *dec, int32_t count) {
-    JpgHufReader *reader = dec->reader;
-    for (int32_t k = 0; k < count; ++k) {
+// A scan header as read, before it is taken over into the decoder.
+struct ScanHeader {
+    int32_t count;
+    JpgDecComponent *components[kJpgDecMaxComponents];
+    int32_t dcTables[kJpgDecMaxComponents];
+    int32_t acTables[kJpgDecMaxComponents];
+};
+
+bool ListedBefore(const ScanHeader &scan, int32_t k) {
+    for (int32_t j = 0; j < k; ++j) {
+        if (scan.components[j] == scan.components[k])
+            return true;
+    }
+    return false;
+}
+
+// Each scan component is a distinct frame component using tables the frame
+// type allows.
+uint32_t ReadScanComponents(JpgDecoder *dec, ScanHeader *scan) {
+    for (int32_t k = 0; k < scan->count; ++k) {
         uint32_t id = 0;
         uint32_t tables = 0;
-        RETURN_IF_FAILED(ReadByte(reader, &id));
-        RETURN_IF_FAILED(ReadByte(reader, &tables));
-        JpgDecComponent *comp = FindComponent(dec, id);
-        int32_t dcTable = static_cast<int32_t>(tables >> 4);
-        int32_t acTable = static_cast<int32_t>(tables & 15);
-        if (!comp || dcTable >= dec->huffTableLimit || acTable >= dec->huffTableLimit)
+        RETURN_IF_FAILED(ReadByte(dec->reader, &id));
+        RETURN_IF_FAILED(ReadByte(dec->reader, &tables));
+        scan->components[k] = FindComponent(dec, id);
+        scan->dcTables[k] = static_cast<int32_t>(tables >> 4);
+        scan->acTables[k] = static_cast<int32_t>(tables & 15);
+        if (!scan->components[k] || ListedBefore(*scan, k) ||
+            scan->dcTables[k] >= dec->huffTableLimit || scan->acTables[k] >= dec->huffTableLimit)
             return kBadData;
-        comp->dcTable = dcTable;
-        comp->acTable = acTable;
-        dec->scanComponents[k] = comp;
     }
     return kOk;
 }
@@ -411,25 +426,40 @@ uint32_t ReadSpectralParameters(JpgHufReader *reader) {
     RETURN_IF_FAILED(ReadByte(reader, &ss));
     RETURN_IF_FAILED(ReadByte(reader, &se));
     RETURN_IF_FAILED(ReadByte(reader, &approximation));
-    if (ss != 0 || se != 63 || approximation != 0)
-        return kBadData;
-    reader->ss = 0;
-    reader->lastIndexKept = 63;
-    reader->ah = 0;
-    reader->al = 0;
-    return kOk;
+    return ss == 0 && se == 63 && approximation == 0 ? kOk : kBadData;
 }
 
 // Every table a scan names must exist before its data is decoded.
-bool ScanTablesDefined(const JpgDecoder *dec) {
-    for (int32_t k = 0; k < dec->scanComponentCount; ++k) {
-        const JpgDecComponent *comp = dec->scanComponents[k];
-        if (!dec->reader->dcTables[comp->dcTable] || !dec->reader->acTables[comp->acTable])
+bool ScanTablesDefined(const JpgDecoder *dec, const ScanHeader &scan) {
+    for (int32_t k = 0; k < scan.count; ++k) {
+        if (!dec->reader->dcTables[scan.dcTables[k]] || !dec->reader->acTables[scan.acTables[k]])
             return false;
     }
     return true;
 }
 
+void TakeOverScan(JpgDecoder *dec, const ScanHeader &scan) {
+    dec->scanComponentCount = scan.count;
+    for (int32_t k = 0; k < scan.count; ++k) {
+        dec->scanComponents[k] = scan.components[k];
+        scan.components[k]->dcTable = scan.dcTables[k];
+        scan.components[k]->acTable = scan.acTables[k];
+    }
+    JpgHufReader *reader = dec->reader;
+    reader->ss = 0;
+    reader->ah = 0;
+    reader->al = 0;
+    reader->lastIndexKept = jpg_scalese_tbl[dec->scaleIndex];
+    reader->eobRun = 0;
+    reader->nextRestart = 0;
+    reader->restartsToGo = reader->restartInterval;
+    reader->marker = 0;
+    reader->dataStart = JpgDecBitPosition(reader);
+    dec->decodeState = kJpgDecScanHeaderRead;
+}
+
+// The scan header is read and checked whole before the decoder takes it
+// over, so that a refused header leaves the current scan intact.
 uint32_t ReadScanHeader(JpgDecoder *dec) {
     if (!dec->sofSeen)
         return kBadData;
@@ -437,24 +467,20 @@ uint32_t ReadScanHeader(JpgDecoder *dec) {
     uint32_t length = 0, count = 0;
     RETURN_IF_FAILED(ReadWord(reader, &length));
     RETURN_IF_FAILED(ReadByte(reader, &count));
-    if (count < 1 || count > 4 || length != 2 * (count + 3))
+    if (count < 1 || count > static_cast<uint32_t>(dec->componentCount) ||
+        length != 2 * (count + 3))
         return kBadData;
-    dec->scanComponentCount = static_cast<int32_t>(count);
-    RETURN_IF_FAILED(ReadScanComponents(dec, dec->scanComponentCount));
-    if (dec->scanComponentCount < dec->componentCount) {
+    ScanHeader scan{};
+    scan.count = static_cast<int32_t>(count);
+    RETURN_IF_FAILED(ReadScanComponents(dec, &scan));
+    if (scan.count < dec->componentCount) {
         dec->multiScanMode = kJpgDecSequentialScans; // not decoded by this codec
         return kUnsupported;
     }
     RETURN_IF_FAILED(ReadSpectralParameters(reader));
-    if (!ScanTablesDefined(dec))
+    if (!ScanTablesDefined(dec, scan))
         return kBadData;
-    reader->eobRun = 0;
-    reader->nextRestart = 0;
-    reader->restartsToGo = reader->restartInterval;
-    dec->decodeState = kJpgDecScanHeaderRead;
-    reader->marker = 0;
-    reader->dataStart = JpgDecBitPosition(reader);
-    reader->lastIndexKept = jpg_scalese_tbl[dec->scaleIndex];
+    TakeOverScan(dec, scan);
     return JpgDecSetScanInfo(dec);
 }
 

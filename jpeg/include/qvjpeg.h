@@ -244,17 +244,17 @@ vltJpgResult vltJpgDecoderDestroy(vltJpgDecoder handle);
 vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
 vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
 
-/* Decodes the next band of *lines full-size lines (fewer at the end of the
- * image; *lines is written back) into the planes: Y, Cb, Cr planes of
+/* Decodes the next band into the planes: Y, Cb, Cr planes of
  * ceil(width * H / maxH) x ceil(height * V / maxV) samples, each divided by
- * the output scale and rounded up. planes[i] receives the band's first row.
- * A band decodes whole MCU rows (ceil(lines / MCU height) of them, from the
- * next undecoded one), so bands should be multiples of the MCU height
- * except the last; nothing outside the image area is written. A band that
+ * the output scale and rounded up; planes[i] receives the band's first row.
+ * A band is made of whole MCU rows: *lines asks for that many full-size
+ * lines (ceil(*lines / MCU height) MCU rows, from the next undecoded one)
+ * and is written back with the lines actually delivered, the last MCU row
+ * clipped to the image; so it can exceed the request, and it is 0 once the
+ * image is complete. Nothing outside the image area is written. A band that
  * follows vltJpgDecoderReadMCUs continues from the MCU where the run
  * stopped: its first row is that MCU row, whose remaining MCUs are written
- * at their own columns, and the line count continues from that MCU row's
- * first line. Damaged data comes out grey (128). */
+ * at their own columns. Damaged data comes out grey (128). */
 vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int32_t *pitches,
                                     void *reserved, int32_t *lines);
 /* Decodes the first scan of another stream (same frame layout, tables kept
@@ -340,7 +340,8 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENC_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
 #define VLTJPG_ENC_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
 #define VLTJPG_ENC_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
-#define VLTJPG_ENC_IMAGE_SIZE 0x2007u    /* set (8): {width, height}; resets the MCU position */
+#define VLTJPG_ENC_IMAGE_SIZE 0x2007u    /* set (8): {width 1..65535, height 0..65535};
+                                            resets the MCU position */
 #define VLTJPG_ENC_RESTART 0x2008u       /* set (4): restart interval in MCUs, 0 none */
 #define VLTJPG_ENC_SAMPLING 0x2009u      /* set (4): sampling mode 0..4 */
 #define VLTJPG_ENC_BUFFER_SIZE 0x200Au   /* set (4): output buffer bytes (>= 1), before
