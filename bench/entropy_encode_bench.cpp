@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr double kMinSeconds = 0.3;   // per side, per round
+constexpr double kMinSeconds = 0.3; // per side, per round
 constexpr uint32_t kOutputBufferBytes = 65536;
 
 struct Photo {
@@ -31,7 +31,7 @@ struct Photo {
     jpeg_error_mgr error;
     jvirt_barray_ptr *arrays = nullptr;
     uint32_t samplingMode = 0;
-    std::vector<int16_t> mcus;  // the encoder's layout, MCU rows one after another
+    std::vector<int16_t> mcus; // the encoder's layout, MCU rows one after another
     int32_t mcuRowBytes = 0;
     uint64_t coefficients = 0;
     size_t fileBytes = 0;
@@ -70,7 +70,8 @@ void BuildMcuLayout(Photo &photo) {
     int mcuRows = static_cast<int>((info.image_height + 8 * maxV - 1) / (8 * maxV));
     int blocksPerMcu = 0;
     for (int i = 0; i < info.num_components; ++i)
-        blocksPerMcu += single ? 1 : info.comp_info[i].h_samp_factor * info.comp_info[i].v_samp_factor;
+        blocksPerMcu +=
+            single ? 1 : info.comp_info[i].h_samp_factor * info.comp_info[i].v_samp_factor;
     photo.mcuRowBytes = mcuColumns * blocksPerMcu * 64 * 2;
     photo.mcus.assign(static_cast<size_t>(mcuRows) * mcuColumns * blocksPerMcu * 64, 0);
     photo.coefficients = photo.mcus.size();
@@ -166,7 +167,7 @@ size_t EncodeLibjpeg(Photo &photo, std::vector<uint8_t> &buffer) {
     jpeg_finish_compress(&target);
     jpeg_destroy_compress(&target);
     if (out != buffer.data()) {
-        std::free(out);  // libjpeg outgrew the buffer: not a fair round
+        std::free(out); // libjpeg outgrew the buffer: not a fair round
         return 0;
     }
     return size;
@@ -187,7 +188,7 @@ template <typename Encode> double TimePerImage(Encode encode, size_t &bytes) {
 }
 
 struct Totals {
-    double ours = 0;     // seconds per pass over all images
+    double ours = 0; // seconds per pass over all images
     double libjpeg = 0;
     uint64_t coefficients = 0;
 };
@@ -245,8 +246,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s [--rounds N] file.jpg...\n", argv[0]);
         return 2;
     }
-    std::printf("%-28s %5s %9s %10s %10s %7s\n", "image", "mode", "Mcoef", "ours Mc/s",
-                "ljt Mc/s", "ratio");
+    std::printf("%-28s %5s %9s %10s %10s %7s\n", "image", "mode", "Mcoef", "ours Mc/s", "ljt Mc/s",
+                "ratio");
     Totals totals;
     for (const char *path : paths)
         BenchPhoto(path, rounds, totals);

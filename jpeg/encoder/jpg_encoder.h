@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct JpgEncIndexControl;  // random-access index bookkeeping
+struct JpgEncIndexControl; // random-access index bookkeeping
 struct JpgEncState;
 
 // Largest number of components, blocks per MCU and tables of each kind.
@@ -95,8 +95,8 @@ struct JpgEncState {
     uint32_t mcuColumns;
     uint32_t mcuRows;
     uint8_t *edgeBlock;
-    int16_t *workArea;  // begins with the coefficient block
-    uint32_t blockOffsets[kJpgEncMaxBlocksPerMcu][2];  // x, y within the component's MCU area
+    int16_t *workArea;                                // begins with the coefficient block
+    uint32_t blockOffsets[kJpgEncMaxBlocksPerMcu][2]; // x, y within the component's MCU area
     const uint8_t *runTable;
     const int32_t *mcuModeTable;
     const int32_t *subsampleTable;
@@ -133,7 +133,7 @@ struct JpgEncState {
     uint32_t jfifWanted;
     uint8_t jfifVersion[2];
     uint8_t jfifUnits;
-    uint8_t jfifReserved;  // the byte after the units, kept zero
+    uint8_t jfifReserved; // the byte after the units, kept zero
     uint16_t xDensity;
     uint16_t yDensity;
     const uint8_t *appData;
@@ -168,6 +168,13 @@ inline void *JpgEncAlloc(JpgEncState *state, uint32_t size) {
 }
 inline void JpgEncFree(JpgEncState *state, void *block) {
     JpgMemFree(block, state->release, state->allocSlots, state->memContext);
+}
+
+// A frame header holds 16-bit sizes and at least one column; height 0
+// stands for a height patched in at the end.
+constexpr uint32_t kJpgLargestFrameSize = 65535;
+inline bool JpgEncFrameSizeFits(uint32_t width, uint32_t height) {
+    return width >= 1 && width <= kJpgLargestFrameSize && height <= kJpgLargestFrameSize;
 }
 
 inline uint32_t JpgCeilDiv(uint32_t value, uint32_t divisor) {

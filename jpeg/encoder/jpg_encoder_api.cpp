@@ -52,7 +52,7 @@ vltJpgResult SetSamplingMode(JpgEncState *state, uint32_t mode) {
     state->samplingMode = mode;
     vltJpgResult result = JpgEncSetCompInfoWithoutQH(state, state->width, state->height);
     if (result != 0)
-        state->samplingMode = previous;  // a refused layout leaves the old one
+        state->samplingMode = previous; // a refused layout leaves the old one
     return result;
 }
 
@@ -127,13 +127,15 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
         return 0;
     }
     case VLTJPG_ENC_THUMB_SCALE:
-        return VLTJPG_ERR_UNSUPPORTED;  // the thumbnail comes with a later release
+        return VLTJPG_ERR_UNSUPPORTED; // the thumbnail comes with a later release
     case VLTJPG_ENC_THUMB_BUFFER:
         return size != sizeof(vltJpgPlaneSet) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
     case VLTJPG_ENC_IMAGE_SIZE: {
         if (size != sizeof(SizeValue))
             return VLTJPG_ERR_ARGUMENT;
         auto imageSize = ReadValue<SizeValue>(value);
+        if (!JpgEncFrameSizeFits(imageSize.width, imageSize.height))
+            return VLTJPG_ERR_ARGUMENT;
         JpgEncSetImageProp(state, imageSize.width, imageSize.height);
         return 0;
     }

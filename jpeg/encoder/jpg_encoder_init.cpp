@@ -23,8 +23,8 @@ constexpr SamplingLayout kSamplingLayouts[kGreySampling + 1] = {
 uint32_t SamplingModeFor(const vltJpgEncCreateInfo *info, uint32_t layerKind) {
     if (layerKind == kJpgLayerYCbCr) {
         uint32_t fixed = static_cast<uint32_t>(jpg_yuv_tbl[info->pixelFormat]);
-        bool packed422 = info->pixelFormat >= kPackedYCbCrFirst &&
-                         info->pixelFormat <= kPackedYCbCrLast;
+        bool packed422 =
+            info->pixelFormat >= kPackedYCbCrFirst && info->pixelFormat <= kPackedYCbCrLast;
         // Packed 4:2:2 sources code as 4:2:2 or, dropping every second
         // chroma line, as 4:2:0.
         if (!packed422)
@@ -204,8 +204,7 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
     if (result != 0)
         return result;
     uint32_t bufferSize = info->huffBufferSize ? info->huffBufferSize : kJpgHufDefaultBufferSize;
-    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) ||
-        !AllocTableRecords(state))
+    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) || !AllocTableRecords(state))
         return VLTJPG_ERR_MEMORY;
     JpgEncHufInit(state->bitWriter, info->stream);
     PointComponentsAtTables(state);
@@ -242,12 +241,12 @@ extern "C" {
 
 vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void *decoder,
                         uint32_t huffmanMode) {
-    (void)huffmanMode;  // chooses the tables of a transcoding encoder
+    (void)huffmanMode; // chooses the tables of a transcoding encoder
     if (!out || !info)
         return VLTJPG_ERR_ARGUMENT;
     *out = nullptr;
     if (decoder)
-        return VLTJPG_ERR_UNSUPPORTED;  // transcoding is not available yet
+        return VLTJPG_ERR_UNSUPPORTED; // transcoding is not available yet
     void **slots = nullptr;
     if (info->alloc) {
         uint32_t bytes = kJpgAllocSlotCount * sizeof(void *);
@@ -264,14 +263,15 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     }
     JpgMemSet(state, 0, sizeof(JpgEncState));
     CopyCreationRecord(state, info, slots);
-    if (info->pixelFormat > kHighestPixelFormat) {
+    if (info->pixelFormat > kHighestPixelFormat ||
+        !JpgEncFrameSizeFits(info->width, info->height)) {
         ReleaseState(state);
         return VLTJPG_ERR_ARGUMENT;
     }
     state->pixelFormat = info->pixelFormat;
     state->layerKind = static_cast<uint32_t>(jpg_layer_tbl[info->pixelFormat]);
     if (state->layerKind > kJpgLayerRGB) {
-        ReleaseState(state);  // reserved formats carry no layout to encode
+        ReleaseState(state); // reserved formats carry no layout to encode
         return VLTJPG_ERR_UNSUPPORTED;
     }
     state->samplingMode = SamplingModeFor(info, state->layerKind);

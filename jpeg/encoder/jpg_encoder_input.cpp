@@ -23,7 +23,7 @@ vltJpgResult PlaceBand(JpgEncState *state, uint8_t **planes, const int32_t *pitc
     case 6: {
         if (!planes[0])
             return VLTJPG_ERR_ARGUMENT;
-        state->thumbScale = -1;  // coefficients give no thumbnail
+        state->thumbScale = -1; // coefficients give no thumbnail
         uint8_t *base = planes[0] + static_cast<std::ptrdiff_t>(pitches[0]) * startLine;
         return BindCoefficients(state, base, pitches[0] / 2);
     }
@@ -66,7 +66,7 @@ vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *de
     if (!state || !descriptor)
         return VLTJPG_ERR_ARGUMENT;
     if (descriptor->mode != kJpgLayerCoefficients)
-        return VLTJPG_ERR_UNSUPPORTED;  // only coefficient runs for now
+        return VLTJPG_ERR_UNSUPPORTED; // only coefficient runs for now
     const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
     if (!planeSet || !planeSet->planes || !planeSet->pitches)
         return VLTJPG_ERR_ARGUMENT;

@@ -10,8 +10,8 @@ constexpr uint8_t kMarkerSOI = 0xD8;
 constexpr uint8_t kMarkerEOI = 0xD9;
 constexpr uint8_t kMarkerAPP0 = 0xE0;
 constexpr uint8_t kMarkerDQT = 0xDB;
-constexpr uint8_t kMarkerSOF0 = 0xC0;  // baseline
-constexpr uint8_t kMarkerSOF1 = 0xC1;  // extended sequential, Huffman
+constexpr uint8_t kMarkerSOF0 = 0xC0; // baseline
+constexpr uint8_t kMarkerSOF1 = 0xC1; // extended sequential, Huffman
 constexpr uint8_t kMarkerDHT = 0xC4;
 constexpr uint8_t kMarkerDRI = 0xDD;
 constexpr uint8_t kMarkerSOS = 0xDA;
@@ -90,7 +90,7 @@ void WriteJfif(HeaderOutput &out, const JpgEncState *state) {
     out.Byte(state->jfifUnits);
     out.Word(state->xDensity);
     out.Word(state->yDensity);
-    out.Word(0);  // no embedded thumbnail
+    out.Word(0); // no embedded thumbnail
 }
 
 // One DQT segment per table still to be written, steps in zigzag order;
@@ -120,7 +120,7 @@ void WriteFrameHeader(HeaderOutput &out, JpgEncState *state) {
     uint32_t count = static_cast<uint32_t>(state->componentCount);
     out.Marker(NeedsExtendedFrame(state) ? kMarkerSOF1 : kMarkerSOF0);
     out.Word(8 + 3 * count);
-    out.Byte(8);  // sample precision
+    out.Byte(8); // sample precision
     state->heightFieldPosition = out.Position();
     out.Word(state->height);
     out.Word(state->width);
@@ -177,7 +177,7 @@ void WriteScanHeader(HeaderOutput &out, const JpgEncState *state) {
     }
     out.Byte(state->bitWriter->spectralStart);
     out.Byte(state->bitWriter->spectralEnd);
-    out.Byte(0);  // successive approximation
+    out.Byte(0); // successive approximation
 }
 
 void ResetJfifFields(JpgEncState *state) {

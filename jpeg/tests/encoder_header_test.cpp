@@ -31,9 +31,9 @@ struct Encoder : TestEncoder {
     JpgEncState *State() const { return static_cast<JpgEncState *>(handle); }
 };
 
-const std::vector<uint8_t> kJfif = Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I',
-                                          'F', 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01,
-                                          0x00, 0x00});
+const std::vector<uint8_t> kJfif =
+    Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',
+           0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00});
 
 TEST(EncoderHeader, ColourHeaderIs623BytesInOrder) {
     Encoder encoder(64, 48, 0, true);
@@ -43,18 +43,18 @@ TEST(EncoderHeader, ColourHeaderIs623BytesInOrder) {
     // DQT 0 and 1 at quality 85: first step (16 * 30 + 50) / 100 = 5.
     EXPECT_EQ(Bytes({0xFF, 0xDB, 0x00, 0x43, 0x00, 5}), Slice(h, 20, 6));
     EXPECT_EQ(Bytes({0xFF, 0xDB, 0x00, 0x43, 0x01}), Slice(h, 89, 5));
-    EXPECT_EQ(Bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 48, 0x00, 64, 0x03, 0x01, 0x22, 0x00,
-                     0x02, 0x11, 0x01, 0x03, 0x11, 0x01}),
+    EXPECT_EQ(Bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 48, 0x00, 64, 0x03, 0x01, 0x22, 0x00, 0x02,
+                     0x11, 0x01, 0x03, 0x11, 0x01}),
               Slice(h, 158, 19));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0x1F, 0x00}), Slice(h, 177, 5));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0xB5, 0x10}), Slice(h, 210, 5));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0x1F, 0x01}), Slice(h, 393, 5));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0xB5, 0x11}), Slice(h, 426, 5));
-    EXPECT_EQ(Bytes({0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00,
-                     0x3F, 0x00}),
-              Slice(h, 609, 14));
+    EXPECT_EQ(
+        Bytes({0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00}),
+        Slice(h, 609, 14));
     EXPECT_EQ(0u, encoder.Destroy());
-    EXPECT_EQ(623u, encoder.sink.bytes.size());  // no trailer after a header on create
+    EXPECT_EQ(623u, encoder.sink.bytes.size()); // no trailer after a header on create
 }
 
 TEST(EncoderHeader, HeaderOfTheFirstBandMatchesTheHeaderOnCreate) {
@@ -71,8 +71,7 @@ TEST(EncoderHeader, GreyHeaderHasOneTableOfEachKind) {
     const std::vector<uint8_t> &h = encoder.sink.bytes;
     ASSERT_EQ(20u + 69 + 13 + 33 + 183 + 10, h.size());
     EXPECT_EQ(Bytes({0xFF, 0xDB, 0x00, 0x43, 0x00}), Slice(h, 20, 5));
-    EXPECT_EQ(Bytes({0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11,
-                     0x00}),
+    EXPECT_EQ(Bytes({0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00}),
               Slice(h, 89, 13));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0x1F, 0x00}), Slice(h, 102, 5));
     EXPECT_EQ(Bytes({0xFF, 0xC4, 0x00, 0xB5, 0x10}), Slice(h, 135, 5));
@@ -126,7 +125,7 @@ TEST(EncoderHeader, TrailerEndsTheFileAndFlushesTheStream) {
 // the lines of all bands.
 TEST(EncoderSizePatch, BandsOfUnknownHeightArePatchedAtDestruction) {
     Encoder encoder(40, 0, 0, false);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 64));  // the header leaves early
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 64)); // the header leaves early
     CoefImage image = RandomCoefficients(0, 40, 37, 10);
     ASSERT_EQ(3, image.geometry.mcuRows);
     ASSERT_EQ(0u, encoder.Band(image, 32, 0, 2));
@@ -153,7 +152,7 @@ TEST(EncoderQualityRewrite, NewQualityRewritesTheHeaderInPlace) {
     Encoder encoder(64, 48, 0, true);
     ASSERT_EQ(623u, encoder.sink.bytes.size());
     uint32_t writes = encoder.sink.writeCalls;
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 85));  // unchanged: nothing happens
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 85)); // unchanged: nothing happens
     EXPECT_EQ(writes, encoder.sink.writeCalls);
     ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 50));
     const std::vector<uint8_t> &h = encoder.sink.bytes;

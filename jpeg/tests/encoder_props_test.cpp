@@ -74,11 +74,12 @@ TEST(EncoderProps, ThumbnailAndIndexAreNotAvailable) {
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENC_THUMB_SCALE, 2));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENC_INDEX_INTERVAL, 4));
     vltJpgPlaneSet planes = {nullptr, nullptr};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_THUMB_BUFFER, &planes, sizeof(planes)));
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_THUMB_BUFFER,
+                                                           &planes, sizeof(planes)));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
               vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_THUMB_SIZE, words, 8));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_INDEX, words, 4));
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
+              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_INDEX, words, 4));
     EXPECT_EQ(kUntouched, words[0]);
 }
 
@@ -105,7 +106,7 @@ TEST(EncoderProps, RotationTransposesTheQuantizationTables) {
 
 TEST(EncoderProps, SamplingModeChangesTheFrameLayout) {
     TestEncoder encoder(40, 24, 3, false);
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_SAMPLING, 4));  // other component count
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_SAMPLING, 4)); // other component count
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_SAMPLING, 7));
     ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_SAMPLING, 1));
     CoefImage image = RandomCoefficients(1, 40, 24, 51);
@@ -118,6 +119,9 @@ TEST(EncoderProps, SamplingModeChangesTheFrameLayout) {
 
 TEST(EncoderProps, ImageSizeChangesTheFrame) {
     TestEncoder encoder(8, 8, 4, false);
+    uint32_t tooWide[2] = {65536, 17};
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
+              vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, tooWide, 8));
     uint32_t size[2] = {24, 17};
     ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8));
     CoefImage image = RandomCoefficients(4, 24, 17, 52);
@@ -130,13 +134,13 @@ TEST(EncoderProps, ImageSizeChangesTheFrame) {
 TEST(EncoderProps, BufferSizeBeforeTheHeaderOnly) {
     TestEncoder encoder(32, 32, 0, false);
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 0));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 0xFFFFFFFFu));  // -1
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 0xFFFFFFFFu)); // -1
     ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 1));
     CoefImage image = RandomCoefficients(0, 32, 32, 53);
     ASSERT_EQ(0u, encoder.Band(image, 32, 0, image.geometry.mcuRows));
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 4096));
     ASSERT_EQ(0u, encoder.Destroy());
-    EXPECT_GT(encoder.sink.writeCalls, 100u);  // every block flushed
+    EXPECT_GT(encoder.sink.writeCalls, 100u); // every block flushed
     Decoded decoded = DecodeCoefficients(encoder.sink.bytes);
     EXPECT_EQ(0, decoded.warnings);
     EXPECT_TRUE(SameCoefficients(image, decoded));
@@ -169,8 +173,8 @@ TEST(EncoderProgress, ReportsEveryMcuRowAndTheEndOfTheBand) {
     TestEncoder encoder(16, 24, 3, false);
     ProgressLog log;
     vltJpgEncProgress progress = {LogProgress, &log};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress,
-                                       sizeof(progress)));
+    ASSERT_EQ(
+        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress, sizeof(progress)));
     CoefImage image = RandomCoefficients(3, 16, 24, 55);
     ASSERT_EQ(0u, encoder.Band(image, 24, 0, 3));
     EXPECT_EQ((std::vector<uint32_t>{33, 66, 100, 100}), log.percents);
@@ -181,8 +185,8 @@ TEST(EncoderProgress, NonZeroAnswerCancels) {
     ProgressLog log;
     log.stopAfter = 2;
     vltJpgEncProgress progress = {LogProgress, &log};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress,
-                                       sizeof(progress)));
+    ASSERT_EQ(
+        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress, sizeof(progress)));
     CoefImage image = RandomCoefficients(3, 16, 24, 56);
     EXPECT_EQ(VLTJPG_ERR_CANCELLED, encoder.Band(image, 24, 0, 3));
     EXPECT_EQ(2u, log.percents.size());

@@ -113,7 +113,7 @@ TEST(RunModes, ModesWithoutCoefficientsAreRefused) {
 TEST(RunHeight, UnknownHeightBecomesTheRowsReached) {
     CoefImage image = RandomCoefficients(0, 32, 48, 43);
     TestEncoder encoder(32, 0, 0, false);
-    int count = 5;  // two and a half MCU rows
+    int count = 5; // two and a half MCU rows
     ASSERT_EQ(0u, encoder.Run(image, 0, count, 0, 0));
     ASSERT_EQ(0u, encoder.Destroy());
     Decoded decoded = DecodeCoefficients(encoder.sink.bytes);
@@ -124,11 +124,11 @@ TEST(RunHeight, UnknownHeightBecomesTheRowsReached) {
 // An MCU whose values no baseline table codes stops the run there.
 TEST(RunErrors, UncodableValueStopsTheRun) {
     CoefImage image = RandomCoefficients(4, 32, 8, 44);
-    image.planes[0][1][5] = 2047;  // AC size 11
+    image.planes[0][1][5] = 2047; // AC size 11
     TestEncoder encoder(32, 8, 4, false);
     int count = 4;
     EXPECT_EQ(VLTJPG_ERR_CATEGORY, encoder.Run(image, 0, count, 0, 0));
-    EXPECT_EQ(2, count);  // the second MCU was started, the rest not
+    EXPECT_EQ(2, count); // the second MCU was started, the rest not
 }
 
 } // namespace

@@ -146,14 +146,14 @@ vltJpgResult EncodeImageOnto(TestEncoder &encoder, const CoefImage &image, uint3
 TEST(EncoderSeveralImages, EveryImageStartsAtRst0) {
     TestEncoder encoder(48, 32, 0, true);
     ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_RESTART, 5));
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 70));  // header rewritten with the DRI
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 70)); // header rewritten with the DRI
     std::vector<uint8_t> tables = TablesOnly(encoder.sink.bytes);
     ASSERT_GE(FindMarker(tables, 0xDD), 0);
     for (uint32_t n = 0; n < 2; ++n) {
         CoefImage image = RandomCoefficients(0, 48, 32, 65 + n);
         ByteSink imageSink;
         ASSERT_EQ(0u, EncodeImageOnto(encoder, image, 48, 32, imageSink));
-        EXPECT_EQ((std::vector<int>{0}), RestartNumbers(imageSink.bytes));  // 6 MCUs, interval 5
+        EXPECT_EQ((std::vector<int>{0}), RestartNumbers(imageSink.bytes)); // 6 MCUs, interval 5
         EXPECT_EQ(0xC0, imageSink.bytes[1]);
         std::vector<uint8_t> file = tables;
         file.insert(file.end(), imageSink.bytes.begin(), imageSink.bytes.end());
@@ -194,6 +194,11 @@ TEST(EncoderRefusals, CreationChecksItsRecord) {
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderCreate(&encoder, &info));
     info = CoefficientInfo(&sink, 16, 16, 5);
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderCreate(&encoder, &info));
+    const uint32_t badSizes[][2] = {{0, 16}, {65536, 16}, {16, 65536}};
+    for (const auto &size : badSizes) {
+        info = CoefficientInfo(&sink, size[0], size[1], 3);
+        EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderCreate(&encoder, &info));
+    }
     for (uint32_t reserved : {19u, 20u}) {
         info = CoefficientInfo(&sink, 16, 16, 3);
         info.pixelFormat = reserved;
@@ -210,12 +215,14 @@ TEST(EncoderRefusals, InputChecksItsArguments) {
     uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(values), nullptr, nullptr};
     int32_t pitches[3] = {64 * 3 * 2 * 2, 0, 0};
     uint32_t lines = 0;
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderScanlines(encoder.handle, planes, pitches, 0, &lines));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
+              vltJpgEncoderScanlines(encoder.handle, planes, pitches, 0, &lines));
     lines = 16;
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderScanlines(nullptr, planes, pitches, 0, &lines));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderScanlines(encoder.handle, nullptr, pitches, 0, &lines));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderDefaultScanlines(encoder.handle, planes, pitches, 0,
-                                                                 &lines, nullptr));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
+              vltJpgEncoderScanlines(encoder.handle, nullptr, pitches, 0, &lines));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
+              vltJpgEncoderDefaultScanlines(encoder.handle, planes, pitches, 0, &lines, nullptr));
     EXPECT_TRUE(encoder.sink.bytes.empty());
 }
 
@@ -230,7 +237,8 @@ TEST(EncoderRefusals, SampleInputIsNotAvailableYet) {
         uint8_t *planes[3] = {samples, samples, samples};
         int32_t pitches[3] = {16, 16, 16};
         uint32_t lines = 16;
-        EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderScanlines(encoder, planes, pitches, 0, &lines))
+        EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
+                  vltJpgEncoderScanlines(encoder, planes, pitches, 0, &lines))
             << format;
         EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
         EXPECT_TRUE(sink.bytes.empty()) << format;

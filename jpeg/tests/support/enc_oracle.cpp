@@ -92,7 +92,7 @@ Block RandomBlock(std::mt19937 &random) {
     std::uniform_int_distribution<int> small(-15, 15);
     std::uniform_int_distribution<int> large(-1023, 1023);
     block[0] = static_cast<int16_t>(dc(random));
-    int density = percent(random);  // some blocks dense, some almost empty
+    int density = percent(random); // some blocks dense, some almost empty
     for (int k = 1; k < 64; ++k) {
         if (percent(random) >= density / 2)
             continue;
@@ -210,8 +210,8 @@ std::vector<int16_t> McuLayout(const CoefImage &image, int firstRow, int rows) {
 }
 
 CoefBand::CoefBand(const CoefImage &image, int firstRow, int rows)
-    : values(McuLayout(image, firstRow, rows)),
-      planes{reinterpret_cast<uint8_t *>(values.data()), nullptr, nullptr},
+    : values(McuLayout(image, firstRow, rows)), planes{reinterpret_cast<uint8_t *>(values.data()),
+                                                       nullptr, nullptr},
       pitches{McuRowValues(image.geometry) * 2, 0, 0} {}
 
 std::vector<int16_t> RunLayout(const CoefImage &image, int first, int count, int pitchValues) {
@@ -273,7 +273,7 @@ bool SameCoefficients(const CoefImage &image, const Decoded &decoded) {
 }
 
 std::vector<uint8_t> TablesOnly(const std::vector<uint8_t> &header) {
-    std::vector<uint8_t> tables(header.begin(), header.begin() + 2);  // SOI
+    std::vector<uint8_t> tables(header.begin(), header.begin() + 2); // SOI
     size_t at = 2;
     while (at + 4 <= header.size() && header[at] == 0xFF) {
         uint8_t marker = header[at + 1];

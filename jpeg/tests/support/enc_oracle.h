@@ -14,7 +14,7 @@
 
 namespace enc_test {
 
-using Block = std::array<int16_t, 64>;  // natural order
+using Block = std::array<int16_t, 64>; // natural order
 
 // A growing byte array behind the encoder's stream callback. Failures can
 // be switched on to check how the encoder reports them.
@@ -55,8 +55,7 @@ struct CoefImage {
     const Block &At(int component, int row, int column) const;
 };
 // Random sparse blocks whose values every baseline table can code.
-CoefImage RandomCoefficients(uint32_t samplingMode, uint32_t width, uint32_t height,
-                             uint32_t seed);
+CoefImage RandomCoefficients(uint32_t samplingMode, uint32_t width, uint32_t height, uint32_t seed);
 
 // The MCUs of rows [firstRow, firstRow + rows) in the encoder's layout: one
 // MCU's blocks after another, MCU rows one after another.
@@ -92,8 +91,8 @@ struct Decoded {
     unsigned restartInterval = 0;
     bool progressive = false;
     bool arithmetic = false;
-    std::vector<std::array<uint16_t, 64>> quantTables;  // natural order, by number
-    std::vector<std::vector<Block>> planes;  // padded block grids
+    std::vector<std::array<uint16_t, 64>> quantTables; // natural order, by number
+    std::vector<std::vector<Block>> planes;            // padded block grids
     int blockColumns[3] = {0, 0, 0};
 };
 Decoded DecodeCoefficients(const std::vector<uint8_t> &file);
@@ -137,8 +136,7 @@ struct TestEncoder {
     vltJpgResult Band(const CoefImage &image, uint32_t lines, int firstRow, int rows);
     // MCUs [first, first + count) as one run through vltJpgEncoderWriteMCUs,
     // starting at (column, row); `count` comes back as the descriptor left it.
-    vltJpgResult Run(const CoefImage &image, int first, int &count, uint32_t column,
-                     uint32_t row);
+    vltJpgResult Run(const CoefImage &image, int first, int &count, uint32_t column, uint32_t row);
 };
 
 // Offset of the first occurrence of `marker` (FF xx) at or after `from`,
