@@ -51,7 +51,8 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         diff = JpgReceiveCoefficient(bits, s);
     }
     // The predictor is a 16-bit value and wraps like one.
-    const int16_t dc = static_cast<int16_t>(static_cast<uint16_t>(diff + comp->dcPredictor));
+    const int32_t predictor = comp->dcPredictor;
+    const int16_t dc = static_cast<int16_t>(static_cast<uint16_t>(diff + predictor));
     coef[0] = dc;
     comp->dcPredictor = dc;
 
@@ -87,6 +88,15 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         } else {
             break;
         }
+    }
+    if (bits.Overran()) {
+        // The data stopped inside the block: what was decoded from the zero
+        // padding is dropped, so the block and the predictor stay as they
+        // were (the caller paints the block or leaves it zero).
+        for (int32_t i = 0; i <= last; ++i)
+            coef[jpg_natural_order[i]] = 0;
+        comp->dcPredictor = predictor;
+        last = 0;
     }
     comp->lastNonzero = last;
     return bits.Finish();

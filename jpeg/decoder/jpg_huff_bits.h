@@ -64,7 +64,9 @@ public:
         }
     }
 
-    int32_t Available() const { return bits_; }
+    // True when the block used bits past the end of the data: it ran into a
+    // marker (or off the buffered data) and its values are not to be kept.
+    bool Overran() const { return bits_ < padding_; }
 
     // Makes sure at least `count` bits (count <= kFilled) can be read.
     inline void Need(int32_t count) {
@@ -99,7 +101,7 @@ public:
     // 0x8010 when the block needed more data than the stream holds.
     uint32_t Finish() {
         JpgHufReader *r = reader_;
-        if (bits_ < padding_) {
+        if (Overran()) {
             if (!markerAt_) {
                 // The data ended without a marker: nothing sound remains.
                 r->endFlag = 1;
@@ -175,11 +177,16 @@ private:
             ++next_;
             return byte;
         }
-        if (next_ + 1 >= end_ && !RefillInside())
-            return Stop();
-        if (next_[1] == 0x00) {
-            next_ += 2;
-            return 0xFF;
+        for (;;) {
+            if (next_ + 1 >= end_ && !RefillInside())
+                return Stop();
+            if (next_[1] == 0x00) {
+                next_ += 2;
+                return 0xFF;
+            }
+            if (next_[1] != 0xFF)
+                break;
+            ++next_; // a fill byte before a marker
         }
         markerAt_ = next_;
         return Stop();
