@@ -51,7 +51,8 @@ uint32_t CallbackStream::Callback(uint32_t operation, void *stream, void *argume
         ++s->reads;
         size_t available = s->data.size() - std::min(s->position, s->data.size());
         size_t count = std::min<size_t>({request->count, available, s->maxRead});
-        std::memcpy(request->buffer, s->data.data() + s->position, count);
+        if (count > 0)
+            std::memcpy(request->buffer, s->data.data() + s->position, count);
         s->position += count;
         return static_cast<uint32_t>(count);
     }
