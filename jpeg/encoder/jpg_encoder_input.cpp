@@ -20,7 +20,7 @@ vltJpgResult BindCoefficients(JpgEncState *state, uint8_t *base, int32_t pitchVa
 vltJpgResult PlaceBand(JpgEncState *state, uint8_t **planes, const int32_t *pitches,
                        uint32_t startLine) {
     switch (state->pixelFormat) {
-    case 6: {
+    case VLTJPG_PIXEL_COEFFICIENTS: {
         if (!planes[0])
             return VLTJPG_ERR_ARGUMENT;
         state->thumbScale = -1; // coefficients give no thumbnail

@@ -183,6 +183,22 @@ TEST(EncoderSeveralImages, DefaultScanlinesEndsItsImageOnce) {
     EXPECT_TRUE(encoder.sink.bytes.empty());
 }
 
+// With the height unknown, every image gets the height of its own lines.
+TEST(EncoderSeveralImages, UnknownHeightIsPatchedPerImage) {
+    TestEncoder encoder(24, 0, 4, false);
+    for (uint32_t lines : {20u, 9u}) {
+        CoefImage image = RandomCoefficients(4, 24, lines, 80 + lines);
+        CoefBand band(image);
+        ByteSink imageSink;
+        ASSERT_EQ(0u, vltJpgEncoderDefaultScanlines(encoder.handle, band.planes, band.pitches, 0,
+                                                    &lines, &imageSink));
+        Decoded decoded = DecodeCoefficients(imageSink.bytes);
+        EXPECT_EQ(0, decoded.warnings);
+        EXPECT_EQ(static_cast<int>(lines), decoded.height);
+        EXPECT_TRUE(SameCoefficients(image, decoded));
+    }
+}
+
 TEST(EncoderRefusals, CreationChecksItsRecord) {
     ByteSink sink;
     vltJpgEncoder encoder = &sink;
