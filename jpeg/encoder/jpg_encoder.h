@@ -217,6 +217,14 @@ inline vltJpgResult JpgEncRestartStep(JpgEncState *state) {
     return result;
 }
 
+// Writes a marker, FF and `code`, unstuffed; the result of a flush this
+// caused, else 0. Shared by the header writer, the trailer and restarts.
+inline vltJpgResult JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code) {
+    vltJpgResult first = JpgHufPutByte(writer, 0xFF);
+    vltJpgResult second = JpgHufPutByte(writer, code);
+    return first != 0 ? first : second;
+}
+
 // Marks the tables of every component to go into the next full header.
 // The derived code tables are built already; the flag also means "still
 // to be written".
@@ -245,8 +253,6 @@ vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t hei
 vltJpgResult JpgEncWriteHeader(JpgEncState *state);
 vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state);
 vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
-// Writes FF and `code`; the result of a flush this caused, else 0.
-vltJpgResult JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code);
 
 // Encode loops and MCU routines.
 vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);

@@ -193,12 +193,6 @@ void ResetJfifFields(JpgEncState *state) {
 
 extern "C" {
 
-vltJpgResult JpgEncWriteMarker(JpgBitWriter *writer, uint8_t code) {
-    vltJpgResult first = JpgHufPutByte(writer, 0xFF);
-    vltJpgResult second = JpgHufPutByte(writer, code);
-    return first != 0 ? first : second;
-}
-
 vltJpgResult JpgEncWriteHeader(JpgEncState *state) {
     if (!state)
         return VLTJPG_ERR_ARGUMENT;
