@@ -12,7 +12,8 @@ uint32_t VectorStream::Callback(uint32_t operation, void *stream, void *argument
         self->reads += 1;
         size_t available = self->data.size() - self->position;
         size_t count = request->count < available ? request->count : available;
-        std::memcpy(request->buffer, self->data.data() + self->position, count);
+        if (count > 0)
+            std::memcpy(request->buffer, self->data.data() + self->position, count);
         self->position += count;
         return static_cast<uint32_t>(count);
     }
