@@ -5,6 +5,6 @@
 
 extern "C" vltJpgResult JpgEncBlock(JpgBitWriter *writer, int16_t *block,
                                     JpgEncComponent *component) {
-    return EncodeBlock<uint32_t, InlineStore, TableCategory, LinearScan>(writer, block,
-                                                                         component);
+    return EncodeBlock<BitSink<uint32_t, InlineStore>, TableCategory, LinearScan>(writer, block,
+                                                                                  component);
 }

@@ -86,8 +86,8 @@ template <typename Word, typename Store>
 struct BitSink {
     static constexpr uint32_t kWidth = 8 * sizeof(Word);
 
-    BitSink(JpgBitWriter *writer, Store storePolicy)
-        : store(storePolicy), out(writer->writePtr), free(kWidth - writer->bitsUsed) {
+    explicit BitSink(JpgBitWriter *writer)
+        : store(writer), out(writer->writePtr), free(kWidth - writer->bitsUsed) {
         // The partial byte at the write pointer carries its bits at the top.
         bits = writer->bitsUsed ? (*writer->writePtr >> (8 - writer->bitsUsed)) : 0;
     }
@@ -148,9 +148,14 @@ struct BitSink {
             out += sizeof(Word);
             return;
         }
+        out = StoreStuffedWord(out, word);
+    }
+
+    static uint8_t *StoreStuffedWord(uint8_t *out, Word word) {
         for (uint32_t shift = kWidth; shift > 0; shift -= 8) {
             out = PutStuffedByte(out, static_cast<uint32_t>(word >> (shift - 8)) & 0xFF);
         }
+        return out;
     }
 
     Store store;
@@ -185,32 +190,42 @@ struct TableCategory {
     const uint8_t *counts;
 };
 
-// Category by counting leading zeros (one instruction on ARMv5 and later).
+// Category by counting leading zeros (one instruction on ARMv5 and later;
+// on x86 the index of the top bit, which 31 ^ clz lets the compiler use).
 struct ClzCategory {
     explicit ClzCategory(const JpgBitWriter *) {}
     uint32_t operator()(uint32_t magnitude) const {
-        return magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;
+        if (magnitude == 0) return 0;
+#if defined(__arm__)
+        return 32 - static_cast<uint32_t>(__builtin_clz(magnitude));
+#else
+        return (31 ^ static_cast<uint32_t>(__builtin_clz(magnitude))) + 1;
+#endif
     }
 };
 
 // Scan policies find the non-zero AC coefficients of zigzag positions
-// 1..last in order: each call of Next(k) yields the next position, false
-// when there is none.
+// 1..last in order: each call of Next(run, v) yields the number of zeros
+// before the next one and its value, false when there is none; Last() is
+// the position of the coefficient yielded last (0 before the first).
 
 // Position by position, as the zigzag order runs.
 class LinearScan {
   public:
     LinearScan(const int16_t *block, const uint8_t *zigzag, uint32_t last)
         : block_(block), zigzag_(zigzag), last_(last) {}
-    bool Next(uint32_t &k) {
-        while (++k_ <= last_) {
-            if (block_[zigzag_[k_]] != 0) {
-                k = k_;
+    bool Next(uint32_t &run, int32_t &v) {
+        for (uint32_t k = k_ + 1; k <= last_; ++k) {
+            v = block_[zigzag_[k]];
+            if (v != 0) {
+                run = k - k_ - 1;
+                k_ = k;
                 return true;
             }
         }
         return false;
     }
+    uint32_t Last() const { return k_; }
 
   private:
     const int16_t *block_;
@@ -241,6 +256,19 @@ constexpr ZigzagPositions MakeZigzagPositions() {
     return table;
 }
 
+// Zigzag position -> natural index (the inverse of the table above).
+struct NaturalOrder {
+    uint8_t of[64];
+};
+constexpr NaturalOrder MakeNaturalOrder() {
+    constexpr ZigzagPositions kPositions = MakeZigzagPositions();
+    NaturalOrder table{};
+    for (int i = 0; i < 64; ++i) table.of[kPositions.of[i]] = static_cast<uint8_t>(i);
+    return table;
+}
+// A constant of the coder's own, so its address needs no register.
+constexpr NaturalOrder kNaturalOrder = MakeNaturalOrder();
+
 // [row][bits of the non-zero columns of that row] -> the same coefficients
 // as bits of a zigzag-ordered mask.
 struct ZigzagRowBits {
@@ -261,21 +289,24 @@ constexpr ZigzagRowBits MakeZigzagRowBits() {
     return table;
 }
 
-// Bit k of a 64-bit mask for position k, found by counting trailing zeros
-// (64-bit hosts). The mask is formed in natural order, eight rows of eight
+// Bit k - 1 of a 64-bit mask for position k, the mask shifted past each
+// position yielded, so counting trailing zeros gives the run (64-bit hosts). The mask is formed in natural order, eight rows of eight
 // flags that the compiler computes with vector compares, each row's flags
 // packed into a byte by one multiplication, then moved to zigzag positions
 // by a table lookup per row.
 class RowTableMaskScan {
   public:
     RowTableMaskScan(const int16_t *block, const uint8_t *, uint32_t last)
-        : mask_(ZigzagMask(block) & ((uint64_t(2) << last) - 2)) {}  // positions 1..last
-    bool Next(uint32_t &k) {
+        : block_(block), mask_((ZigzagMask(block) & ((uint64_t(2) << last) - 2)) >> 1) {}
+    bool Next(uint32_t &run, int32_t &v) {
         if (mask_ == 0) return false;
-        k = static_cast<uint32_t>(__builtin_ctzll(mask_));
-        mask_ &= mask_ - 1;
+        run = static_cast<uint32_t>(__builtin_ctzll(mask_));
+        mask_ = (mask_ >> run) >> 1;
+        k_ += run + 1;
+        v = block_[kNaturalOrder.of[k_]];
         return true;
     }
+    uint32_t Last() const { return k_; }
 
   private:
     static constexpr ZigzagRowBits kRowBits = MakeZigzagRowBits();
@@ -297,7 +328,9 @@ class RowTableMaskScan {
         return mask;
     }
 
+    const int16_t *block_;
     uint64_t mask_;
+    uint32_t k_ = 0;
 };
 
 // Two 32-bit masks, position k at bit 31 - (k mod 32), found by counting
@@ -305,12 +338,12 @@ class RowTableMaskScan {
 // has no instruction for trailing zeros.
 class MsbMaskScan {
   public:
-    MsbMaskScan(const int16_t *block, const uint8_t *zigzag, uint32_t last) {
+    MsbMaskScan(const int16_t *block, const uint8_t *, uint32_t last) : block_(block) {
         for (uint32_t k = 1; k < 32; ++k) {
-            low_ |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (31 - k);
+            low_ |= static_cast<uint32_t>(block[kNaturalOrder.of[k]] != 0) << (31 - k);
         }
         for (uint32_t k = 32; k < 64; ++k) {
-            high_ |= static_cast<uint32_t>(block[zigzag[k]] != 0) << (63 - k);
+            high_ |= static_cast<uint32_t>(block[kNaturalOrder.of[k]] != 0) << (63 - k);
         }
         if (last < 32) {
             low_ &= ~(0x7FFFFFFFu >> last);  // positions 0..last
@@ -319,7 +352,7 @@ class MsbMaskScan {
             high_ &= ~(0x7FFFFFFFu >> (last - 32));
         }
     }
-    bool Next(uint32_t &k) {
+    bool Next(uint32_t &run, int32_t &v) {
         if (low_ == 0) {
             if (high_ == 0) return false;
             low_ = high_;
@@ -328,14 +361,20 @@ class MsbMaskScan {
         }
         uint32_t bit = static_cast<uint32_t>(__builtin_clz(low_));
         low_ ^= 0x80000000u >> bit;
-        k = base_ + bit;
+        uint32_t k = base_ + bit;
+        run = k - k_ - 1;
+        k_ = k;
+        v = block_[kNaturalOrder.of[k]];
         return true;
     }
+    uint32_t Last() const { return k_; }
 
   private:
+    const int16_t *block_;
     uint32_t low_ = 0;
     uint32_t high_ = 0;
     uint32_t base_ = 0;
+    uint32_t k_ = 0;
 };
 
 enum : vltJpgResult { kCodeOk = VLTJPG_OK, kCodeMissing = VLTJPG_ERR_CATEGORY };
@@ -360,16 +399,16 @@ class BlockCoder {
 
     // A non-zero AC value after `run` zeros.
     vltJpgResult Ac(uint32_t run, int32_t v) {
-        for (; run > 15; run -= 16) {
-            const JpgHuffCode &zrl = ac_[0xF0];
-            if (zrl.length == 0) {
+        if (__builtin_expect(run > 15, 0)) {
+            if (!PutZeroRuns(run >> 4)) {
                 return kCodeMissing;
             }
-            sink_.Put(zrl.code, zrl.length);
+            run &= 15;
         }
         SignedValue value(v);
         uint32_t size = category_(value.magnitude);
-        const JpgHuffCode &entry = ac_[((run << 4) | size) & 0xFF];
+        // One load for both fields.
+        const JpgHuffCode entry = ac_[((run << 4) | size) & 0xFF];
         if (size > kJpgMaxAcCategory || entry.length == 0) {
             return kCodeMissing;
         }
@@ -387,6 +426,18 @@ class BlockCoder {
     }
 
   private:
+    // `count` ZRL symbols, each for sixteen zeros.
+    bool PutZeroRuns(uint32_t count) {
+        const JpgHuffCode zrl = ac_[0xF0];
+        if (zrl.length == 0) {
+            return false;
+        }
+        for (; count != 0; --count) {
+            sink_.Put(zrl.code, zrl.length);
+        }
+        return true;
+    }
+
     inline void PutWithExtra(const JpgHuffCode &entry, uint32_t extraBits, uint32_t size) {
         uint32_t code = (static_cast<uint32_t>(entry.code) << size) |
                         (extraBits & ((1u << size) - 1));
@@ -402,25 +453,23 @@ class BlockCoder {
 // The whole block: DC difference, AC run/size symbols, end of block, then
 // the due-flush test. On a value the tables cannot code the bits coded so
 // far stay in the buffer and the block ends with 0x8004.
-template <typename Word, typename Store, typename Category, typename Scan>
+template <typename Sink, typename Category, typename Scan>
 vltJpgResult EncodeBlock(JpgBitWriter *writer, const int16_t *block, JpgEncComponent *component) {
-    BitSink<Word, Store> sink(writer, Store(writer));
+    Sink sink(writer);
     Category category(writer);
-    BlockCoder<BitSink<Word, Store>, Category> coder(sink, category,
-                                                      writer->dcCodes[component->dcSelector & 3],
-                                                      writer->acCodes[component->acSelector & 3]);
+    BlockCoder<Sink, Category> coder(sink, category, writer->dcCodes[component->dcSelector & 3],
+                                     writer->acCodes[component->acSelector & 3]);
     int32_t diff = block[0] - component->dcPredictor;
     component->dcPredictor = block[0];
     uint32_t lastCoded = 0;
-    const uint8_t *zigzag = writer->zigzag;
     vltJpgResult result = coder.Dc(diff);
     if (result == kCodeOk) {
-        Scan scan(block, zigzag, writer->spectralEnd < 63 ? writer->spectralEnd : 63);
-        for (uint32_t k; scan.Next(k);) {
-            result = coder.Ac(k - lastCoded - 1, block[zigzag[k]]);
-            lastCoded = k;
-            if (result != kCodeOk) break;
+        Scan scan(block, writer->zigzag, writer->spectralEnd < 63 ? writer->spectralEnd : 63);
+        uint32_t run;
+        int32_t v;
+        while (scan.Next(run, v) && (result = coder.Ac(run, v)) == kCodeOk) {
         }
+        lastCoded = scan.Last();
     }
     // Position 63 coded ends the block by itself; anything else needs EOB.
     if (result == kCodeOk && lastCoded != 63) {

@@ -9,10 +9,10 @@
 namespace {
 
 #if defined(__arm__)
-using FastWord = uint32_t;
+using FastSink = BitSink<uint32_t, EmitterStore>;
 using FastScan = MsbMaskScan;
 #else
-using FastWord = uint64_t;
+using FastSink = BitSink<uint64_t, EmitterStore>;
 using FastScan = RowTableMaskScan;
 #endif
 
@@ -27,5 +27,5 @@ void InstallByteEmitters(JpgBitWriter *writer) {
 extern "C" vltJpgResult JpgEncBlock_ARMV5(JpgBitWriter *writer, int16_t *block,
                                           JpgEncComponent *component) {
     InstallByteEmitters(writer);
-    return EncodeBlock<FastWord, EmitterStore, ClzCategory, FastScan>(writer, block, component);
+    return EncodeBlock<FastSink, ClzCategory, FastScan>(writer, block, component);
 }

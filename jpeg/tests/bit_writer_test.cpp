@@ -22,7 +22,8 @@ vltJpgResult ArmConfiguredBlock(JpgBitWriter *writer, int16_t *block, JpgEncComp
     writer->emitBytes[0] = EmitStuffedBytes<1>;
     writer->emitBytes[1] = EmitStuffedBytes<2>;
     writer->emitBytes[2] = EmitStuffedBytes<3>;
-    return EncodeBlock<uint32_t, EmitterStore, ClzCategory, MsbMaskScan>(writer, block, component);
+    return EncodeBlock<BitSink<uint32_t, EmitterStore>, ClzCategory, MsbMaskScan>(writer, block,
+                                                                                 component);
 }
 
 const BlockCoderFn kCoders[] = {JpgEncBlock, JpgEncBlock_ARMV5, ArmConfiguredBlock};
