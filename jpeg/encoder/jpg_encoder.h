@@ -146,6 +146,10 @@ struct JpgEncState {
     void **allocSlots;
     vltJpgStreamCallback streamCallback;
     uint8_t scratch[kJpgEncScratchBytes];
+    // The creation stream, where a header written at creation lies: a
+    // quality change rewrites it there even after images went to streams
+    // of their own.
+    void *headerStream;
 };
 
 // Table area behind `workArea`, in order: the coefficient block, the edge

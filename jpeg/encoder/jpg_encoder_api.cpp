@@ -19,13 +19,13 @@ template <typename T> void WriteValue(void *value, const T &from) {
     JpgMemCopy(value, &from, sizeof(T));
 }
 
-// Rewrites the header at the start of the stream with the tables of the
-// new quality; the header written at creation has the same layout.
+// Rewrites the header at the start of the creation stream with the tables
+// of the new quality; the header written at creation has the same layout.
 vltJpgResult RewriteHeader(JpgEncState *state) {
     JpgEncMarkTablesForHeader(state);
     state->headerWritten = 0;
     JpgBitWriter *writer = state->bitWriter;
-    JpgEncHufInit(writer, writer->stream);
+    JpgEncHufInit(writer, state->headerStream);
     if (JpgStreamSeek(writer->stream, VLTJPG_SEEK_SET, 0, writer->streamCallback) != 0)
         return VLTJPG_ERR_DATA;
     vltJpgResult result = state->writeHeader(state);

@@ -194,6 +194,7 @@ void CopyCreationRecord(JpgEncState *state, const vltJpgEncCreateInfo *info, voi
     state->release = info->release;
     state->streamCallback = info->streamCallback;
     state->allocSlots = slots;
+    state->headerStream = info->stream;
 }
 
 // Everything after the state record itself: records, writer, tables.

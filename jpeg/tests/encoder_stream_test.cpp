@@ -166,6 +166,28 @@ TEST(EncoderSeveralImages, EveryImageStartsAtRst0) {
     EXPECT_EQ(headerBytes, encoder.sink.bytes.size());
 }
 
+// A quality change between images rewrites the header on the creation
+// stream, never on the stream of the image before.
+TEST(EncoderSeveralImages, QualityChangeRewritesTheCreationHeader) {
+    TestEncoder encoder(32, 16, 3, true);
+    CoefImage first = RandomCoefficients(3, 32, 16, 90);
+    ByteSink firstSink;
+    ASSERT_EQ(0u, EncodeImageOnto(encoder, first, 32, 16, firstSink));
+    std::vector<uint8_t> firstBytes = firstSink.bytes;
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 50));
+    EXPECT_EQ(firstBytes, firstSink.bytes);
+    std::vector<uint8_t> tables = TablesOnly(encoder.sink.bytes);
+    CoefImage second = RandomCoefficients(3, 32, 16, 91);
+    ByteSink secondSink;
+    ASSERT_EQ(0u, EncodeImageOnto(encoder, second, 32, 16, secondSink));
+    std::vector<uint8_t> file = tables;
+    file.insert(file.end(), secondSink.bytes.begin(), secondSink.bytes.end());
+    Decoded decoded = DecodeCoefficients(file);
+    EXPECT_EQ(0, decoded.warnings);
+    EXPECT_EQ(16, decoded.quantTables[0][0]);  // quality 50: the standard table
+    EXPECT_TRUE(SameCoefficients(second, decoded));
+}
+
 // Without the header on create, an image ended by its own trailer is not
 // ended again at destruction, and the next image gets its own header.
 TEST(EncoderSeveralImages, DefaultScanlinesEndsItsImageOnce) {
