@@ -187,6 +187,24 @@ template <typename Encode> double TimePerImage(Encode encode, size_t &bytes) {
     return elapsed / runs;
 }
 
+// Offset of the entropy-coded data: just after the SOS segment.
+size_t ScanDataStart(const uint8_t *bytes, size_t size) {
+    for (size_t i = 0; i + 3 < size; ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA)
+            return i + 2 + ((static_cast<size_t>(bytes[i + 2]) << 8) | bytes[i + 3]);
+    }
+    return size;
+}
+
+// Both coders use the standard Huffman tables, so the coded scans must be
+// the same bytes (the headers differ in their quantization tables).
+bool SameScanData(const uint8_t *ours, size_t ourSize, const uint8_t *theirs, size_t theirSize) {
+    size_t ourStart = ScanDataStart(ours, ourSize);
+    size_t theirStart = ScanDataStart(theirs, theirSize);
+    return ourSize - ourStart == theirSize - theirStart &&
+           std::memcmp(ours + ourStart, theirs + theirStart, ourSize - ourStart) == 0;
+}
+
 struct Totals {
     double ours = 0; // seconds per pass over all images
     double libjpeg = 0;
@@ -213,9 +231,10 @@ void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
     }
     double mcoef = static_cast<double>(photo.coefficients) / 1e6;
     std::string name = photo.path.substr(photo.path.find_last_of('/') + 1);
-    std::printf("%-28s %5u %9.2f %10.1f %10.1f %7.2f   (%zu / %zu bytes)\n", name.c_str(),
-                photo.samplingMode, mcoef, mcoef / ours, mcoef / theirs, theirs / ours, ourBytes,
-                theirBytes);
+    bool same = SameScanData(sink.bytes.data(), ourBytes, libjpegBuffer.data(), theirBytes);
+    std::printf("%-28s %5u %9.2f %10.1f %10.1f %7.2f   %s scan data, %zu bytes\n", name.c_str(),
+                photo.samplingMode, mcoef, mcoef / ours, mcoef / theirs, theirs / ours,
+                same ? "same" : "DIFFERENT", ourBytes);
     totals.ours += ours;
     totals.libjpeg += theirs;
     totals.coefficients += photo.coefficients;
