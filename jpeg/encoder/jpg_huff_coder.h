@@ -168,10 +168,12 @@ struct BitSink {
 // v - 1 when v is negative.
 struct SignedValue {
     explicit SignedValue(int32_t v) {
-        int32_t sign = v >> 31;
-        magnitude = static_cast<uint32_t>((v ^ sign) - sign);
-        extraBits = static_cast<uint32_t>(v + sign);
+        int32_t negative = v >> 31;
+        sign = static_cast<uint32_t>(negative);
+        magnitude = static_cast<uint32_t>((v ^ negative) - negative);
+        extraBits = static_cast<uint32_t>(v + negative);
     }
+    uint32_t sign;  // all ones for a negative value, else 0
     uint32_t magnitude;
     uint32_t extraBits;
 };
@@ -393,7 +395,7 @@ class BlockCoder {
         if (size > kJpgMaxDcCategory || dc_[size].length == 0) {
             return kCodeMissing;
         }
-        PutWithExtra(dc_[size], value.extraBits, size);
+        PutWithExtra(dc_[size], value, size);
         return kCodeOk;
     }
 
@@ -412,7 +414,7 @@ class BlockCoder {
         if (size > kJpgMaxAcCategory || entry.length == 0) {
             return kCodeMissing;
         }
-        PutWithExtra(entry, value.extraBits, size);
+        PutWithExtra(entry, value, size);
         return kCodeOk;
     }
 
@@ -438,9 +440,11 @@ class BlockCoder {
         return true;
     }
 
-    inline void PutWithExtra(const JpgHuffCode &entry, uint32_t extraBits, uint32_t size) {
-        uint32_t code = (static_cast<uint32_t>(entry.code) << size) |
-                        (extraBits & ((1u << size) - 1));
+    // The code followed by the value's `size` extra bits. For a negative
+    // value the extra bits are v - 1 + 2^size, so code << size plus them is
+    // (code + 1) << size plus v - 1: no mask is needed.
+    inline void PutWithExtra(const JpgHuffCode &entry, const SignedValue &value, uint32_t size) {
+        uint32_t code = ((entry.code - value.sign) << size) + value.extraBits;
         sink_.Put(code, entry.length + size);
     }
 
