@@ -175,10 +175,16 @@ void Transpose(JpgQuantTable *table) {
 }
 
 // Canonical Huffman codes (T.81 Annex C) of `record` into `codes`, which
-// has `entryCount` entries. Symbols beyond the table (DC categories above
-// 11 in a table taken over from a decoder) cannot occur in this encoder's
-// output and stay without a code. A rejected record leaves every entry
+// has `entryCount` entries (DC or AC). A rejected record leaves every entry
 // without a code, so the block coder refuses to code with it.
+// Symbols 8-bit baseline data can need: DC categories 0..11, AC symbols
+// with sizes up to 10. Others (from a decoder's tables) get no code, so the
+// block coder refuses values of those sizes whatever the tables list.
+bool Emittable(uint32_t symbol, uint32_t entryCount) {
+    return entryCount == kJpgDcCodeCount ? symbol < kJpgDcCodeCount
+                                         : (symbol & 15) <= kJpgMaxAcCategory;
+}
+
 vltJpgResult RejectCodeTable(JpgHuffCode *codes, uint32_t entryCount) {
     JpgMemSet(codes, 0, entryCount * sizeof(JpgHuffCode));
     return VLTJPG_ERR_ARGUMENT;
@@ -203,7 +209,7 @@ vltJpgResult BuildCodeTable(JpgHuffTable *record, JpgHuffCode *codes, uint32_t e
     const uint8_t *symbol = record->values;
     for (uint32_t length = 1; length <= 16; ++length) {
         for (uint32_t n = 0; n < record->bits[length]; ++n, ++code, ++symbol) {
-            if (*symbol >= entryCount) {
+            if (!Emittable(*symbol, entryCount)) {
                 continue;
             }
             if (codes[*symbol].length != 0) {

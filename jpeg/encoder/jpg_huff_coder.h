@@ -189,6 +189,7 @@ struct TableCategory {
         }
         return category + counts[magnitude];
     }
+    uint32_t NonZero(uint32_t magnitude) const { return (*this)(magnitude); }
     const uint8_t *counts;
 };
 
@@ -196,8 +197,8 @@ struct TableCategory {
 // on x86 the index of the top bit, which 31 ^ clz lets the compiler use).
 struct ClzCategory {
     explicit ClzCategory(const JpgBitWriter *) {}
-    uint32_t operator()(uint32_t magnitude) const {
-        if (magnitude == 0) return 0;
+    uint32_t operator()(uint32_t magnitude) const { return magnitude ? NonZero(magnitude) : 0; }
+    uint32_t NonZero(uint32_t magnitude) const {
 #if defined(__arm__)
         return 32 - static_cast<uint32_t>(__builtin_clz(magnitude));
 #else
@@ -408,10 +409,13 @@ class BlockCoder {
             run &= 15;
         }
         SignedValue value(v);
-        uint32_t size = category_(value.magnitude);
+        uint32_t size = category_.NonZero(value.magnitude);
+        // Sizes above 10 have no code in a derived table (its builder gives
+        // them none), so one index past the largest size stands for all.
         // One load for both fields.
-        const JpgHuffCode entry = ac_[((run << 4) | size) & 0xFF];
-        if (size > kJpgMaxAcCategory || entry.length == 0) {
+        const JpgHuffCode entry =
+            ac_[(run << 4) | (size <= kJpgMaxAcCategory ? size : kJpgMaxAcCategory + 1)];
+        if (entry.length == 0) {
             return kCodeMissing;
         }
         PutWithExtra(entry, value, size);

@@ -343,6 +343,26 @@ TEST_F(BitWriterTest, SymbolMissingFromTablesRefused) {
     }
 }
 
+// A decoder's table may list symbols of sizes above 10: values of those
+// sizes are refused all the same.
+TEST_F(BitWriterTest, SizesAboveTenRefusedWhateverTheTablesList) {
+    uint8_t values[162];
+    std::memcpy(values, jpg_val_ac_luminance, sizeof(values));
+    values[161] = 0x0B;  // in place of 0xFA
+    for (int c = 0; c < 3; ++c) {
+        EncFixture local(1);
+        LoadHuffRecord(&local.acRecords[0], jpg_bits_ac_luminance, values);
+        JpgEncCreateHuffTable(&local.state);
+        EXPECT_EQ(local.acRecords[0].built, 1u);
+        EXPECT_EQ(local.acCodes[0][0x0B].length, 0);
+        Block block{};
+        block[1] = 1024;
+        EXPECT_EQ(kCoders[c](&local.writer, block.data(), &local.components[0]),
+                  VLTJPG_ERR_CATEGORY)
+            << kCoderNames[c];
+    }
+}
+
 TEST_F(BitWriterTest, EveryBufferSizeGivesTheSameBytes) {
     std::vector<Block> blocks = RandomBlocks(120, 7);
     std::vector<uint8_t> reference = CodeAll(JpgEncBlock, blocks, 1 << 16);
