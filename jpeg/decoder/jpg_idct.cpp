@@ -49,12 +49,8 @@ const int16_t jpg_idct_scale_tbl[4][64] = {
 
 void JpgDQIDCT8(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
                 const int32_t *multipliers, int32_t lineDoubling, int32_t last, int32_t *scratch) {
-    JpgIdct8<JpgPortableClamp>(
-        out, coef, step, pitch, multipliers, lineDoubling, last, scratch,
-        [](const JpgOutput &o, const int16_t *c, const int32_t *m, int32_t *ws) {
-            JpgTwoPass8<JpgPortableClamp, 8, true>(
-                o, c, m, ws, [](const auto &t, auto &&put) { JpgAan8(t, put); });
-        });
+    JpgIdct8<JpgPortableClamp, JpgScalarTwoPass<JpgPortableClamp>>(
+        out, coef, step, pitch, multipliers, lineDoubling, last, scratch);
 }
 
 void JpgDQIDCT4(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,

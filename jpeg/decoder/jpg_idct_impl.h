@@ -32,7 +32,18 @@ constexpr int32_t kGain2 = 145;
 constexpr int32_t kGain4 = -51;
 
 inline JpgFix JpgSar(JpgFix x, int32_t n) { return static_cast<JpgFix>(static_cast<int32_t>(x) >> n); }
-inline JpgFix JpgMul(JpgFix x, int32_t k) { return JpgSar(x * static_cast<JpgFix>(k), 8); }
+
+// Arithmetic of the transform flows by value type: JpgFix here, vectors of
+// JpgFix in the kernels.
+template <typename V>
+struct JpgArith;
+
+template <>
+struct JpgArith<JpgFix> {
+    static inline JpgFix Mul(JpgFix x, int32_t k) { return JpgSar(x * static_cast<JpgFix>(k), 8); }
+};
+
+inline JpgFix JpgMul(JpgFix x, int32_t k) { return JpgArith<JpgFix>::Mul(x, k); }
 inline JpgFix JpgDequant(int16_t coef, int32_t multiplier) {
     return JpgSar(static_cast<JpgFix>(multiplier) * static_cast<JpgFix>(coef), 6);
 }
@@ -62,6 +73,12 @@ struct JpgOutput {
     void Fill(int32_t size, uint8_t value) const {
         for (int32_t r = 0; r < size; ++r) {
             uint8_t *row = Row(r);
+            if (step == 1) {
+                std::memset(row, value, static_cast<size_t>(size));
+                if (doubled)
+                    std::memset(row + doubled, value, static_cast<size_t>(size));
+                continue;
+            }
             for (int32_t c = 0; c < size; ++c)
                 Put(row, c, value);
         }
@@ -88,50 +105,70 @@ inline void JpgDcOnly(const JpgOutput &o, int32_t size, int16_t *coef, const int
 }
 
 // One 8-point AAN inverse transform: t(i) gives input i, put() takes the
-// eight outputs in order.
+// eight outputs in order. The value type is that of t(i).
 template <typename In, typename Out>
 inline void JpgAan8(const In &t, Out &&put) {
-    const JpgFix tmp10 = t(0) + t(4);
-    const JpgFix tmp11 = t(0) - t(4);
-    const JpgFix tmp13 = t(2) + t(6);
-    const JpgFix tmp12 = JpgMul(t(2) - t(6), kSqrt2) - tmp13;
-    const JpgFix e0 = tmp10 + tmp13, e3 = tmp10 - tmp13;
-    const JpgFix e1 = tmp11 + tmp12, e2 = tmp11 - tmp12;
-    const JpgFix z13 = t(5) + t(3), z10 = t(5) - t(3);
-    const JpgFix z11 = t(1) + t(7), z12 = t(1) - t(7);
-    const JpgFix o7 = z11 + z13;
-    const JpgFix o11 = JpgMul(z11 - z13, kSqrt2);
-    const JpgFix z5 = JpgMul(z10 + z12, k1_847759);
-    const JpgFix o10 = JpgMul(z12, k1_082392) - z5;
-    const JpgFix o12 = JpgMul(z10, kMinus2_613126) + z5;
-    const JpgFix o6 = o12 - o7;
-    const JpgFix o5 = o11 - o6;
-    const JpgFix o4 = o10 + o5;
+    using V = decltype(t(0));
+    using A = JpgArith<V>;
+    const V tmp10 = t(0) + t(4);
+    const V tmp11 = t(0) - t(4);
+    const V tmp13 = t(2) + t(6);
+    const V tmp12 = A::Mul(t(2) - t(6), kSqrt2) - tmp13;
+    const V e0 = tmp10 + tmp13, e3 = tmp10 - tmp13;
+    const V e1 = tmp11 + tmp12, e2 = tmp11 - tmp12;
+    const V z13 = t(5) + t(3), z10 = t(5) - t(3);
+    const V z11 = t(1) + t(7), z12 = t(1) - t(7);
+    const V o7 = z11 + z13;
+    const V o11 = A::Mul(z11 - z13, kSqrt2);
+    const V z5 = A::Mul(z10 + z12, k1_847759);
+    const V o10 = A::Mul(z12, k1_082392) - z5;
+    const V o12 = A::Mul(z10, kMinus2_613126) + z5;
+    const V o6 = o12 - o7;
+    const V o5 = o11 - o6;
+    const V o4 = o10 + o5;
     put(e0 + o7, e1 + o6, e2 + o5, e3 - o4, e3 + o4, e2 - o5, e1 - o6, e0 - o7);
 }
 
 // The same flow with inputs 4..7 zero.
 template <typename In, typename Out>
 inline void JpgAan8Low4(const In &t, Out &&put) {
-    const JpgFix t0 = t(0), t1 = t(1), t2 = t(2), t3 = t(3);
-    const JpgFix tmp12 = JpgMul(t2, k0_414214);
-    const JpgFix e0 = t0 + t2, e3 = t0 - t2;
-    const JpgFix e1 = t0 + tmp12, e2 = t0 - tmp12;
-    const JpgFix o7 = t1 + t3;
-    const JpgFix diff = JpgMul(t1 - t3, k1_847759);
-    const JpgFix o6 = JpgMul(t3, -kMinus2_613126) - o7 + diff;
-    const JpgFix o5 = JpgMul(t1 - t3, kSqrt2) - o6;
-    const JpgFix o4 = JpgMul(t1, k1_082392) - diff + o5;
+    using V = decltype(t(0));
+    using A = JpgArith<V>;
+    const V t0 = t(0), t1 = t(1), t2 = t(2), t3 = t(3);
+    const V tmp12 = A::Mul(t2, k0_414214);
+    const V e0 = t0 + t2, e3 = t0 - t2;
+    const V e1 = t0 + tmp12, e2 = t0 - tmp12;
+    const V o7 = t1 + t3;
+    const V diff = A::Mul(t1 - t3, k1_847759);
+    const V o6 = A::Mul(t3, -kMinus2_613126) - o7 + diff;
+    const V o5 = A::Mul(t1 - t3, kSqrt2) - o6;
+    const V o4 = A::Mul(t1, k1_082392) - diff + o5;
     put(e0 + o7, e1 + o6, e2 + o5, e3 - o4, e3 + o4, e2 - o5, e1 - o6, e0 - o7);
 }
 
 // The same flow with only inputs 0 and 1.
 template <typename In, typename Out>
 inline void JpgAan8Low2(const In &t, Out &&put) {
-    const JpgFix x0 = t(0), x1 = t(1);
-    const JpgFix g1 = JpgMul(x1, kGain1), g2 = JpgMul(x1, kGain2), g4 = JpgMul(x1, kGain4);
+    using V = decltype(t(0));
+    using A = JpgArith<V>;
+    const V x0 = t(0), x1 = t(1);
+    const V g1 = A::Mul(x1, kGain1), g2 = A::Mul(x1, kGain2), g4 = A::Mul(x1, kGain4);
     put(x0 + x1, x0 + g1, x0 + g2, x0 - g4, x0 + g4, x0 - g2, x0 - g1, x0 - x1);
 }
+
+// The three flows of the full-size transform, by the shape of the block.
+struct JpgFlowFull {
+    template <typename In, typename Out>
+    void operator()(const In &t, Out &&put) const { JpgAan8(t, put); }
+};
+struct JpgFlowLow4 {
+    template <typename In, typename Out>
+    void operator()(const In &t, Out &&put) const { JpgAan8Low4(t, put); }
+};
+struct JpgFlowLow2 {
+    template <typename In, typename Out>
+    void operator()(const In &t, Out &&put) const { JpgAan8Low2(t, put); }
+};
 
 // Column pass of `columns` columns through `flow` into the scratch rows,
 // then row pass over the 8 scratch rows through `flow`, writing samples.
@@ -176,31 +213,41 @@ inline void JpgTwoPass8(const JpgOutput &o, const int16_t *coef, const int32_t *
     }
 }
 
-// Full-size transform. `General` is the path for blocks with coefficients
-// beyond the top-left 4x4; the shortcuts by last index are shared.
-template <typename Clamp, typename General>
+// Full-size transform. `TwoPass` runs the column and row passes of a flow
+// on all the blocks with more than a DC: TwoPass::Run<Columns>(output,
+// coef, mult, scratch, flow), where only the first `Columns` columns can be
+// nonzero.
+template <typename Clamp, typename TwoPass>
 inline void JpgIdct8(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
-                     const int32_t *mult, int32_t lineDoubling, int32_t last, int32_t *scratch,
-                     General general) {
+                     const int32_t *mult, int32_t lineDoubling, int32_t last, int32_t *scratch) {
     const JpgOutput o = JpgMakeOutput(out, step, pitch, lineDoubling);
     if (last <= 0) {
         JpgDcOnly<Clamp>(o, 8, coef, mult);
         if (last < 0)
             JpgClearBlock(coef);
     } else if (last <= 2) {
-        JpgTwoPass8<Clamp, 2, false>(o, coef, mult, scratch,
-                              [](const auto &t, auto &&put) { JpgAan8Low2(t, put); });
+        TwoPass::template Run<2>(o, coef, mult, scratch, JpgFlowLow2());
         JpgClearCorner(coef);
     } else if (last <= 9) {
-        JpgTwoPass8<Clamp, 4, false>(o, coef, mult, scratch,
-                              [](const auto &t, auto &&put) { JpgAan8Low4(t, put); });
+        TwoPass::template Run<4>(o, coef, mult, scratch, JpgFlowLow4());
         for (int32_t r = 0; r < 4; ++r)
             std::memset(coef + 8 * r, 0, 4 * sizeof(int16_t));
     } else {
-        general(o, coef, mult, scratch);
+        TwoPass::template Run<8>(o, coef, mult, scratch, JpgFlowFull());
         JpgClearBlock(coef);
     }
 }
+
+// Scalar passes: one column, then one row at a time; flat columns of a
+// full block skip the flow.
+template <typename Clamp>
+struct JpgScalarTwoPass {
+    template <int Columns, typename Flow>
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *scratch, Flow flow) {
+        JpgTwoPass8<Clamp, Columns, Columns == 8>(o, coef, mult, scratch, flow);
+    }
+};
 
 // Half-size transform: 4-point flow on the top-left 4x4 coefficients.
 template <typename Clamp>

@@ -1,7 +1,8 @@
-// Processor-specific inverse DCTs. On ARMv6 and later the samples saturate
-// with USAT (one instruction instead of two compares); the full 8x8 path
-// runs the column and row passes on all eight lanes at once wherever the
-// compiler has vector registers for them.
+// Processor-specific inverse DCTs. The full-size transform runs each pass
+// on eight lanes at once (all columns, then, after a transpose, all rows)
+// wherever the compiler has vector registers; on ARMv6 without NEON it
+// stays scalar and saturates samples with USAT. The arithmetic is that of
+// the portable transforms, so both give the same samples.
 #include "decoder/jpg_idct.h"
 
 #include "decoder/jpg_idct_impl.h"
@@ -11,7 +12,7 @@ namespace {
 #if defined(__arm__) && defined(__ARM_ARCH) && __ARM_ARCH >= 6
 struct JpgKernelClamp {
     static inline uint8_t Sample(JpgFix x) {
-        int32_t v = static_cast<int32_t>(x) >> kJpgOutShift;
+        const int32_t v = static_cast<int32_t>(x) >> kJpgOutShift;
         int32_t s;
         __asm__("usat %0, #8, %1" : "=r"(s) : "r"(v));
         return static_cast<uint8_t>(s);
@@ -21,10 +22,128 @@ struct JpgKernelClamp {
 using JpgKernelClamp = JpgPortableClamp;
 #endif
 
-void General8(const JpgOutput &o, const int16_t *coef, const int32_t *mult, int32_t *scratch) {
-    JpgTwoPass8<JpgKernelClamp, 8, true>(o, coef, mult, scratch,
-                                         [](const auto &t, auto &&put) { JpgAan8(t, put); });
+#if defined(__arm__) && !defined(__ARM_NEON)
+using JpgKernelTwoPass = JpgScalarTwoPass<JpgKernelClamp>;
+#else
+
+// Four lanes: one 128-bit register on SSE2 and NEON. A block is handled as
+// 4x4 quarters: the columns in two halves for the column pass, the rows in
+// two halves for the row pass.
+typedef JpgFix JpgVec __attribute__((vector_size(16)));
+typedef int32_t JpgVecSigned __attribute__((vector_size(16)));
+typedef int16_t JpgVecCoef __attribute__((vector_size(8)));
+typedef uint8_t JpgVecBytes __attribute__((vector_size(4)));
+
+inline JpgVec JpgVecSar(JpgVec x, int32_t n) {
+    return reinterpret_cast<JpgVec>(reinterpret_cast<JpgVecSigned>(x) >> n);
 }
+
+template <>
+struct JpgArith<JpgVec> {
+    static inline JpgVec Mul(JpgVec x, int32_t k) {
+        return JpgVecSar(x * static_cast<JpgFix>(k), 8);
+    }
+};
+
+// Dequantized columns 4h..4h+3 of row u.
+inline JpgVec JpgDequantQuarterRow(const int16_t *coef, const int32_t *mult, int32_t u,
+                                   int32_t h) {
+    JpgVecCoef c;
+    JpgVec m;
+    std::memcpy(&c, coef + 8 * u + 4 * h, sizeof c);
+    std::memcpy(&m, mult + 8 * u + 4 * h, sizeof m);
+    const JpgVec wide = reinterpret_cast<JpgVec>(__builtin_convertvector(c, JpgVecSigned));
+    return JpgVecSar(wide * m, 6);
+}
+
+// Transposes the 4x4 quarter held in v[0..3].
+inline void JpgTranspose4(JpgVec *v) {
+    const JpgVec a0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+    const JpgVec a1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+    const JpgVec a2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+    const JpgVec a3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+    v[0] = __builtin_shufflevector(a0, a2, 0, 1, 4, 5);
+    v[1] = __builtin_shufflevector(a0, a2, 2, 3, 6, 7);
+    v[2] = __builtin_shufflevector(a1, a3, 0, 1, 4, 5);
+    v[3] = __builtin_shufflevector(a1, a3, 2, 3, 6, 7);
+}
+
+// Descale to samples: (x >> 11) clamped to 0..255 without branches.
+inline JpgVec JpgVecSamples(JpgVec x) {
+    JpgVecSigned s = reinterpret_cast<JpgVecSigned>(x) >> kJpgOutShift;
+    s &= ~(s >> 31);                   // negatives to 0
+    s = (s | ((255 - s) >> 31)) & 255; // above 255 to 255
+    return reinterpret_cast<JpgVec>(s);
+}
+
+inline void JpgStoreQuarterRow(const JpgOutput &o, uint8_t *row, int32_t h, JpgVec samples) {
+    if (o.step == 1) {
+        const JpgVecBytes bytes = __builtin_convertvector(samples, JpgVecBytes);
+        std::memcpy(row + 4 * h, &bytes, sizeof bytes);
+        if (o.doubled)
+            std::memcpy(row + 4 * h + o.doubled, &bytes, sizeof bytes);
+        return;
+    }
+    for (int32_t c = 0; c < 4; ++c)
+        o.Put(row, 4 * h + c, static_cast<uint8_t>(samples[c]));
+}
+
+// Runs `flow` on eight vectors and stores its outputs into out[0..7].
+template <typename Flow>
+inline void JpgVecFlow(Flow flow, const JpgVec *in, JpgVec *out) {
+    flow([in](int32_t i) { return in[i]; },
+         [out](JpgVec o0, JpgVec o1, JpgVec o2, JpgVec o3, JpgVec o4, JpgVec o5, JpgVec o6,
+               JpgVec o7) {
+             out[0] = o0, out[1] = o1, out[2] = o2, out[3] = o3;
+             out[4] = o4, out[5] = o5, out[6] = o6, out[7] = o7;
+         });
+}
+
+struct JpgVectorTwoPass {
+    // `Columns` 2 or 4: the right column half is zero and the flow reads
+    // rows 0..Columns-1 only.
+    template <int Columns, typename Flow>
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *, Flow flow) {
+        constexpr int32_t kHalves = Columns == 8 ? 2 : 1;
+        // Column pass, per column half h: w[h][u] holds row u.
+        JpgVec w[2][8] = {};
+        for (int32_t h = 0; h < kHalves; ++h) {
+            JpgVec t[8] = {};
+            for (int32_t u = 0; u < Columns; ++u)
+                t[u] = JpgDequantQuarterRow(coef, mult, u, h);
+            JpgVecFlow(flow, t, w[h]);
+        }
+        // Transpose: x[r][c] holds column c of row half r.
+        JpgVec x[2][8] = {};
+        for (int32_t r = 0; r < 2; ++r) {
+            for (int32_t h = 0; h < kHalves; ++h) {
+                JpgVec *quarter = &x[r][4 * h];
+                for (int32_t i = 0; i < 4; ++i)
+                    quarter[i] = w[h][4 * r + i];
+                JpgTranspose4(quarter);
+            }
+        }
+        // Row pass per row half, then back to rows of samples.
+        for (int32_t r = 0; r < 2; ++r) {
+            x[r][0] += kJpgLevelShift;
+            JpgVec y[8];
+            JpgVecFlow(flow, x[r], y);
+            for (JpgVec &v : y)
+                v = JpgVecSamples(v);
+            JpgTranspose4(y);
+            JpgTranspose4(y + 4);
+            for (int32_t i = 0; i < 4; ++i) {
+                uint8_t *row = o.Row(4 * r + i);
+                JpgStoreQuarterRow(o, row, 0, y[i]);
+                JpgStoreQuarterRow(o, row, 1, y[4 + i]);
+            }
+        }
+    }
+};
+
+using JpgKernelTwoPass = JpgVectorTwoPass;
+#endif
 
 } // namespace
 
@@ -33,8 +152,8 @@ extern "C" {
 void JpgDQIDCT8_ARMV6(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
                       const int32_t *multipliers, int32_t lineDoubling, int32_t last,
                       int32_t *scratch) {
-    JpgIdct8<JpgKernelClamp>(out, coef, step, pitch, multipliers, lineDoubling, last, scratch,
-                             General8);
+    JpgIdct8<JpgKernelClamp, JpgKernelTwoPass>(out, coef, step, pitch, multipliers, lineDoubling,
+                                               last, scratch);
 }
 
 void JpgDQIDCT4_ARMV6(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
