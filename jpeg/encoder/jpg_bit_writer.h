@@ -32,9 +32,10 @@ constexpr uint32_t kJpgMaxAcCategory = 10;
 // The due-flush test runs once per block and after every header byte, so
 // the output buffer carries slack behind its nominal size. One block can
 // produce 27 bits of DC and 63 AC codes of up to 26 bits, every byte
-// possibly doubled by stuffing: 418 bytes, plus the partial byte and a
-// few header or padding bytes written before the previous flush check.
-// 512 bytes hold all of it whatever the nominal size.
+// possibly doubled by stuffing: 418 bytes, plus the partial byte, up to
+// eight provisional bytes the block coder stores ahead, and the padding
+// and marker bytes written since the previous flush check. 512 bytes hold
+// all of it whatever the nominal size.
 constexpr uint32_t kJpgHufBufferSlack = 512;
 constexpr uint32_t kJpgHufDefaultBufferSize = 4096;
 

@@ -293,10 +293,11 @@ constexpr ZigzagRowBits MakeZigzagRowBits() {
 }
 
 // Bit k - 1 of a 64-bit mask for position k, the mask shifted past each
-// position yielded, so counting trailing zeros gives the run (64-bit hosts). The mask is formed in natural order, eight rows of eight
-// flags that the compiler computes with vector compares, each row's flags
-// packed into a byte by one multiplication, then moved to zigzag positions
-// by a table lookup per row.
+// position yielded, so counting trailing zeros gives the run (64-bit
+// hosts). The mask is formed in natural order, eight rows of eight flags
+// that the compiler computes with vector compares, each row's flags packed
+// into a byte by one multiplication, then moved to zigzag positions by a
+// table lookup per row.
 class RowTableMaskScan {
   public:
     RowTableMaskScan(const int16_t *block, const uint8_t *, uint32_t last)
