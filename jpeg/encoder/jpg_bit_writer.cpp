@@ -44,6 +44,9 @@ vltJpgResult JpgHufDump(JpgBitWriter *writer, const uint8_t *bytes, uint32_t cou
 }
 
 vltJpgResult JpgEncRestart(JpgEncState *state) {
+    if (state == nullptr || state->bitWriter == nullptr) {
+        return VLTJPG_ERR_ARGUMENT;
+    }
     JpgBitWriter *writer = state->bitWriter;
     JpgHufPadToByte(writer);
     vltJpgResult result =

@@ -521,6 +521,14 @@ TEST_F(RestartTest, MarkersInTurnWithPaddingAndPredictorReset) {
     EXPECT_EQ(fixture.Output(), expected);
 }
 
+TEST_F(RestartTest, ShortWriteOfTheMarkerReported) {
+    EncFixture small(1, 1);
+    small.sink.writeLimit = 0;
+    EXPECT_EQ(JpgEncRestart(&small.state), VLTJPG_ERR_SHORT_WRITE);
+    EXPECT_EQ(small.writer.restartNumber, 1u);
+    EXPECT_EQ(JpgEncRestart(nullptr), VLTJPG_ERR_ARGUMENT);
+}
+
 TEST_F(RestartTest, PaddingThatCompletesFFIsStuffed) {
     fixture.writer.writePtr[0] = 0xFE;
     fixture.writer.bitsUsed = 7;
