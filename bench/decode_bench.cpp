@@ -9,14 +9,15 @@
 // multi-scan) are reported and skipped.
 #include "qvjpeg.h"
 
-#include <jpeglib.h>
-
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -99,22 +100,22 @@ void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, int denominator, Planes &pl
     cinfo.scale_num = 1;
     cinfo.scale_denom = denominator;
     jpeg_start_decompress(&cinfo);
+    // libjpeg-turbo may give a subsampled component a larger IDCT size than
+    // the luma when scaling, so rows per call are counted per component.
     int unit = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
     std::vector<JSAMPROW> rows[3];
     JSAMPARRAY arrays[3];
-    int done = 0;
-    while (cinfo.output_scanline < cinfo.output_height) {
-        for (int c = 0; c < cinfo.num_components; ++c) {
-            int v = cinfo.comp_info[c].v_samp_factor;
-            int count = unit * v / cinfo.max_v_samp_factor;
-            int first = done * v / cinfo.max_v_samp_factor;
+    for (int call = 0; cinfo.output_scanline < cinfo.output_height; ++call) {
+        for (int c = 0; c < cinfo.num_components && c < 3; ++c) {
+            int count = cinfo.comp_info[c].v_samp_factor * cinfo.comp_info[c].DCT_scaled_size;
             rows[c].resize(count);
-            for (int r = 0; r < count; ++r)
-                rows[c][r] = planes.pointers[c] + static_cast<size_t>(first + r) * planes.pitches[c];
+            for (int r = 0; r < count; ++r) {
+                size_t row = static_cast<size_t>(call) * count + r;
+                rows[c][r] = planes.pointers[c] + row * planes.pitches[c];
+            }
             arrays[c] = rows[c].data();
         }
         jpeg_read_raw_data(&cinfo, arrays, unit);
-        done += unit;
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
