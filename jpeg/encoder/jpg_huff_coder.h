@@ -14,6 +14,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -39,15 +42,6 @@ inline bool HasFFByte(Word word) {
 
 inline uint32_t ByteSwap(uint32_t word) { return __builtin_bswap32(word); }
 inline uint64_t ByteSwap(uint64_t word) { return __builtin_bswap64(word); }
-
-// A word loaded from memory, as if the host were little-endian.
-inline uint64_t LittleEndian(uint64_t word) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return ByteSwap(word);
-#else
-    return word;
-#endif
-}
 
 // Stores `count` completed bytes from the top of a 32-bit word, stuffed.
 template <int kCount>
@@ -272,6 +266,7 @@ constexpr NaturalOrder MakeNaturalOrder() {
 // A constant of the coder's own, so its address needs no register.
 constexpr NaturalOrder kNaturalOrder = MakeNaturalOrder();
 
+#if defined(__SSE2__)
 // [row][bits of the non-zero columns of that row] -> the same coefficients
 // as bits of a zigzag-ordered mask.
 struct ZigzagRowBits {
@@ -294,10 +289,8 @@ constexpr ZigzagRowBits MakeZigzagRowBits() {
 
 // Bit k - 1 of a 64-bit mask for position k, the mask shifted past each
 // position yielded, so counting trailing zeros gives the run (64-bit
-// hosts). The mask is formed in natural order, eight rows of eight flags
-// that the compiler computes with vector compares, each row's flags packed
-// into a byte by one multiplication, then moved to zigzag positions by a
-// table lookup per row.
+// hosts with SSE2). The mask is formed in natural order, then moved to
+// zigzag positions by a table lookup per row of eight coefficients.
 class RowTableMaskScan {
   public:
     RowTableMaskScan(const int16_t *block, const uint8_t *, uint32_t last)
@@ -316,30 +309,41 @@ class RowTableMaskScan {
     static constexpr ZigzagRowBits kRowBits = MakeZigzagRowBits();
 
     static uint64_t ZigzagMask(const int16_t *block) {
-        uint8_t nonzero[64];
-        for (int i = 0; i < 64; ++i) {
-            nonzero[i] = block[i] != 0;
-        }
+        uint64_t natural = NaturalMask(block);
         uint64_t mask = 0;
         for (int row = 0; row < 8; ++row) {
-            uint64_t flags;
-            std::memcpy(&flags, nonzero + 8 * row, sizeof(flags));
-            // Byte c (0 or 1) lands in bit 56 + c; no two partial products
-            // overlap, so no carry disturbs the top byte.
-            uint64_t columns = (LittleEndian(flags) * 0x0102040810204080u) >> 56;
-            mask |= kRowBits.rows[row][columns];
+            mask |= kRowBits.rows[row][(natural >> (8 * row)) & 0xFF];
         }
         return mask;
+    }
+
+    // Bit i set when coefficient i (natural order) is not zero: compares of
+    // eight coefficients at a time, packed to bytes, their top bits
+    // gathered sixteen at a time.
+    static uint64_t NaturalMask(const int16_t *block) {
+        const __m128i zero = _mm_setzero_si128();
+        uint64_t natural = 0;
+        for (int i = 0; i < 4; ++i) {
+            __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
+            __m128i second =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i + 8));
+            __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(first, zero),
+                                            _mm_cmpeq_epi16(second, zero));
+            uint32_t nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFF;
+            natural |= static_cast<uint64_t>(nonzero) << (16 * i);
+        }
+        return natural;
     }
 
     const int16_t *block_;
     uint64_t mask_;
     uint32_t k_ = 0;
 };
+#endif
 
 // Two 32-bit masks, position k at bit 31 - (k mod 32), found by counting
 // leading zeros: 32-bit registers and the CLZ instruction of ARMv5, which
-// has no instruction for trailing zeros.
+// has no instruction for trailing zeros; also the portable choice.
 class MsbMaskScan {
   public:
     MsbMaskScan(const int16_t *block, const uint8_t *, uint32_t last) : block_(block) {

@@ -3,7 +3,8 @@
 // masks first and jumps between them, finds categories by counting leading
 // zeros, and stores completed bytes through the bit writer's byte emitters.
 // On 32-bit ARM the bit accumulator and the masks are 32-bit words scanned
-// with CLZ; on 64-bit hosts both are 64-bit words scanned with CTZ.
+// with CLZ; on x86 the accumulator is a 64-bit word and the mask is formed
+// with SSE2 compares and scanned with CTZ.
 #include "encoder/jpg_huff_coder.h"
 
 namespace {
@@ -11,9 +12,12 @@ namespace {
 #if defined(__arm__)
 using FastSink = BitSink<uint32_t, EmitterStore>;
 using FastScan = MsbMaskScan;
-#else
+#elif defined(__SSE2__)
 using FastSink = BitSink<uint64_t, EmitterStore>;
 using FastScan = RowTableMaskScan;
+#else
+using FastSink = BitSink<uint64_t, EmitterStore>;
+using FastScan = MsbMaskScan;
 #endif
 
 void InstallByteEmitters(JpgBitWriter *writer) {
