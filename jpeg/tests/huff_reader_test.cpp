@@ -599,8 +599,8 @@ TEST(BlockKernelTest, SameResultsAndPositionsAsPortable) {
 TEST(ScanReaderTest, ScanReaderSharesTheStream) {
     std::vector<int16_t> blocks = huff::RandomBlocks(400, 41);
     std::vector<uint8_t> body = EncodeBlocks(blocks);
-    std::vector<uint8_t> data(100, 0xAB); // the scan starts at byte 100
-    data.insert(data.end(), body.begin(), body.end());
+    std::vector<uint8_t> data(100 + body.size(), 0xAB); // the scan starts at byte 100
+    std::copy(body.begin(), body.end(), data.begin() + 100);
     ReaderFixture main(256);
     main.DefineStandard();
     main.Bind(data);
