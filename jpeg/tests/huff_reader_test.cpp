@@ -12,6 +12,7 @@
 using huff::CallbackStream;
 using huff::Code;
 using huff::EntropyWriter;
+using huff::LastZigzag;
 using huff::ReaderFixture;
 using huff::TableSpec;
 
@@ -96,15 +97,6 @@ Decoded DecodeBlocks(BlockDecoder decode, ReaderFixture &f, JpgDecComponent &com
         out.last.push_back(comp.lastNonzero);
     }
     return out;
-}
-
-// Zigzag index of the last nonzero coefficient of a block.
-int LastZigzag(const int16_t *block) {
-    int last = 0;
-    for (int k = 1; k < 64; ++k)
-        if (block[jpg_natural_order[k]])
-            last = k;
-    return last;
 }
 
 class BlockDecoderTest : public ::testing::TestWithParam<BlockDecoder> {};

@@ -1,5 +1,6 @@
 // Dequantizing inverse DCTs at every scale, against a double-precision
 // reference, libjpeg-turbo's islow output and each other.
+#include "huff_test_support.h"
 #include "jpeg_oracle.h"
 
 #include "common/jpg_tables.h"
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace {
+
+using huff::LastZigzag;
 
 using Transform = void (*)(uint8_t *, int16_t *, int32_t, int32_t, const int32_t *, int32_t,
                            int32_t, int32_t *);
@@ -54,14 +57,6 @@ std::array<int32_t, 64> Multipliers(const std::array<uint16_t, 64> &q, int scale
     for (int i = 0; i < 64; ++i)
         m[i] = static_cast<int32_t>(q[i]) * jpg_idct_scale_tbl[scale][i];
     return m;
-}
-
-int LastZigzag(const int16_t *block) {
-    int last = 0;
-    for (int k = 1; k < 64; ++k)
-        if (block[jpg_natural_order[k]])
-            last = k;
-    return last;
 }
 
 // Unclamped samples of the exact inverse DCT of the coefficients inside the

@@ -219,4 +219,12 @@ std::vector<int16_t> RandomBlocks(int count, unsigned seed, int maxMagnitude) {
     return blocks;
 }
 
+int LastZigzag(const int16_t *block) {
+    int last = 0;
+    for (int k = 1; k < 64; ++k)
+        if (block[jpg_natural_order[k]])
+            last = k;
+    return last;
+}
+
 } // namespace huff

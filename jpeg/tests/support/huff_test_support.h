@@ -98,6 +98,10 @@ JpgDecComponent MakeComponent();
 // zero runs, so that every code length, ZRL and EOB appear.
 std::vector<int16_t> RandomBlocks(int count, unsigned seed, int maxMagnitude = 1023);
 
+// Zigzag index of the last nonzero coefficient of a block (natural order):
+// the last index a block decoder reports for it.
+int LastZigzag(const int16_t *block);
+
 } // namespace huff
 
 #endif
