@@ -68,14 +68,20 @@ Planes MakePlanes(int width, int height, int denominator) {
     return p;
 }
 
+// A decoder over `source`, or null when the file is refused.
+vltJpgDecoder OpenDecoder(MemorySource *source) {
+    vltJpgDecoderParams params{};
+    params.stream = source;
+    params.streamCallback = MemoryCallback;
+    vltJpgDecoder handle = nullptr;
+    return vltJpgDecoderCreate(&handle, &params) == 0 ? handle : nullptr;
+}
+
 // One full decode with this codec; returns false when it is refused.
 bool DecodeOurs(const std::vector<uint8_t> &jpeg, int denominator, Planes &planes) {
     MemorySource source{&jpeg, 0};
-    vltJpgDecoderParams params{};
-    params.stream = &source;
-    params.streamCallback = MemoryCallback;
-    vltJpgDecoder handle = nullptr;
-    if (vltJpgDecoderCreate(&handle, &params) != 0)
+    vltJpgDecoder handle = OpenDecoder(&source);
+    if (!handle)
         return false;
     int32_t scale = denominator;
     int32_t size[2];
@@ -151,11 +157,8 @@ bool ReadFile(const char *path, std::vector<uint8_t> *data) {
 
 bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
     MemorySource source{&jpeg, 0};
-    vltJpgDecoderParams params{};
-    params.stream = &source;
-    params.streamCallback = MemoryCallback;
-    vltJpgDecoder handle = nullptr;
-    if (vltJpgDecoderCreate(&handle, &params) != 0)
+    vltJpgDecoder handle = OpenDecoder(&source);
+    if (!handle)
         return false;
     int32_t size[2];
     vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_SIZE, size, 8);

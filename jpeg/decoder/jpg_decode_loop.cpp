@@ -61,20 +61,6 @@ uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
     return kOk;
 }
 
-// Steps the reader to the next whole byte after entropy-coded data.
-void AlignReader(JpgHufReader *reader) {
-    if (reader->bitsLeft == 8)
-        return;
-    if (reader->bytesLeft <= 0)
-        reader->refill(reader);
-    bool stuffed = reader->bytesLeft >= 2 && reader->position[0] == 0xFF &&
-                   reader->position[1] == 0x00;
-    int32_t step = stuffed ? 2 : 1;
-    reader->position += step;
-    reader->bytesLeft -= step;
-    reader->bitsLeft = 8;
-}
-
 // Chooses what to do with a pending marker that is not the expected RSTn.
 // Returns true once the marker is settled (taken as expected, or left
 // pending so that the coming interval comes out grey), false when the data
@@ -167,7 +153,7 @@ uint32_t JpgDecStreamLayer(JpgDecoder *dec, JpgDecRequest *request) {
 
 uint32_t JpgDecRestart(JpgDecoder *dec) {
     JpgHufReader *reader = dec->reader;
-    AlignReader(reader);
+    JpgDecAlignToByte(reader);
     bool settled = reader->marker != 0 || JpgDecFindMarker(reader) == kOk;
     if (settled) {
         if (reader->marker == kRst0 + reader->nextRestart)

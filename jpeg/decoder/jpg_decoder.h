@@ -192,6 +192,9 @@ JPG_DEC_HIDDEN uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream);
 // Skips to the next marker (0xFF followed by neither 0x00 nor 0xFF) and
 // stores its code in the reader; fails when the data ends first.
 JPG_DEC_HIDDEN uint32_t JpgDecFindMarker(JpgHufReader *reader);
+// Moves the reader to the next whole byte after entropy-coded data (past a
+// stuffed 0x00 with its 0xFF), as the parser and the restart handler need.
+JPG_DEC_HIDDEN void JpgDecAlignToByte(JpgHufReader *reader);
 
 extern "C" {
 

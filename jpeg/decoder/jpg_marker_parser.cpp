@@ -108,25 +108,25 @@ uint32_t JpgDecFindMarker(JpgHufReader *reader) {
     }
 }
 
+void JpgDecAlignToByte(JpgHufReader *reader) {
+    if (reader->bitsLeft == 8)
+        return;
+    if (reader->bytesLeft <= 0)
+        reader->refill(reader);
+    bool stuffed = reader->bytesLeft >= 2 && reader->position[0] == 0xFF &&
+                   reader->position[1] == 0x00;
+    int32_t step = stuffed ? 2 : 1;
+    reader->position += step;
+    reader->bytesLeft -= step;
+    reader->bitsLeft = 8;
+}
+
 namespace {
 
 // Bit offset in the stream of the reader's next unread bit.
 uint32_t JpgDecBitPosition(const JpgHufReader *reader) {
     uint32_t byte = reader->bufferOrigin + static_cast<uint32_t>(reader->position - reader->buffer);
     return byte * 8 + 8 - static_cast<uint32_t>(reader->bitsLeft);
-}
-
-// The parser may be entered right after entropy-coded data, in the middle
-// of a byte: move to the next whole byte.
-void AlignToByte(JpgHufReader *reader) {
-    if (reader->bitsLeft == 8)
-        return;
-    bool stuffed = reader->bytesLeft >= 2 && reader->position[0] == 0xFF &&
-                   reader->position[1] == 0x00;
-    int32_t drop = stuffed ? 2 : 1;
-    reader->position += drop;
-    reader->bytesLeft -= drop;
-    reader->bitsLeft = 8;
 }
 
 uint32_t SkipToSoi(JpgHufReader *reader) {
@@ -555,7 +555,7 @@ extern "C" {
 
 uint32_t JpgDecReadHeader(JpgDecoder *dec) {
     JpgHufReader *reader = dec->reader;
-    AlignToByte(reader);
+    JpgDecAlignToByte(reader);
     if (!dec->soiSeen) {
         RETURN_IF_FAILED(SkipToSoi(reader));
         reader->marker = 0;

@@ -47,22 +47,20 @@ size_t ScanParameterByte(const std::vector<uint8_t> &jpeg, int field) {
     return sos + 5 + 2 * count + field;
 }
 
+void ExpectPair(Decoder &dec, uint32_t id, int32_t first, int32_t second) {
+    int32_t a, b;
+    dec.GetPair(id, &a, &b);
+    EXPECT_EQ(a, first) << std::hex << id;
+    EXPECT_EQ(b, second) << std::hex << id;
+}
+
 TEST(DecoderProperties, Reports420FrameGeometry) {
     Decoder dec(Jpeg(16, 16, oracle::Sampling420()));
     ASSERT_EQ(dec.created(), 0u);
-    int32_t a, b;
-    dec.GetPair(VLTJPG_DECPROP_SIZE, &a, &b);
-    EXPECT_EQ(a, 16);
-    EXPECT_EQ(b, 16);
-    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &a, &b);
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, 1);
-    dec.GetPair(VLTJPG_DECPROP_MCU_SIZE, &a, &b);
-    EXPECT_EQ(a, 16);
-    EXPECT_EQ(b, 16);
-    dec.GetPair(VLTJPG_DECPROP_SUBSAMPLING, &a, &b);
-    EXPECT_EQ(a, 2);
-    EXPECT_EQ(b, 2);
+    ExpectPair(dec, VLTJPG_DECPROP_SIZE, 16, 16);
+    ExpectPair(dec, VLTJPG_DECPROP_MCU_GRID, 1, 1);
+    ExpectPair(dec, VLTJPG_DECPROP_MCU_SIZE, 16, 16);
+    ExpectPair(dec, VLTJPG_DECPROP_SUBSAMPLING, 2, 2);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_BLOCKS_PER_MCU), 6);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_SAMPLING), 0);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_MULTISCAN), 0);
@@ -98,16 +96,11 @@ TEST(DecoderProperties, ScaleAndScaledSize) {
     ASSERT_EQ(dec.created(), 0u);
     EXPECT_EQ(dec.SetScale(8), 0u);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_SCALE), 8);
-    int32_t w, h;
-    dec.GetPair(VLTJPG_DECPROP_SCALED_SIZE, &w, &h);
-    EXPECT_EQ(w, 13); // rounded up: the last partial sample is delivered
-    EXPECT_EQ(h, 1);
+    ExpectPair(dec, VLTJPG_DECPROP_SCALED_SIZE, 13, 1); // rounded up: the last partial sample
     EXPECT_EQ(dec.SetScale(3), VLTJPG_ERR_ARGUMENT);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_SCALE), 8);
     EXPECT_EQ(dec.SetScale(2), 0u);
-    dec.GetPair(VLTJPG_DECPROP_SCALED_SIZE, &w, &h);
-    EXPECT_EQ(w, 50);
-    EXPECT_EQ(h, 2);
+    ExpectPair(dec, VLTJPG_DECPROP_SCALED_SIZE, 50, 2);
 }
 
 TEST(DecoderProperties, CallConventionAndUnhandledIdentifiers) {
@@ -172,10 +165,7 @@ TEST(DecoderProperties, GreyComponentClaiming2x2IsOneByOne) {
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_SAMPLING), 4);
-    int32_t w, h;
-    dec.GetPair(VLTJPG_DECPROP_MCU_SIZE, &w, &h);
-    EXPECT_EQ(w, 8);
-    EXPECT_EQ(h, 8);
+    ExpectPair(dec, VLTJPG_DECPROP_MCU_SIZE, 8, 8);
 }
 
 TEST(DecoderCreate, NullArguments) {

@@ -116,14 +116,9 @@ TEST(DecoderHost, PlatformMemoryStream) {
     ASSERT_EQ(vltJpgDecoderCreate(&handle, &params), 0u);
     oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     harness::OutputPlanes out(info, 1);
-    uint8_t *planes[3];
-    int32_t pitches[3];
-    for (int c = 0; c < 3; ++c) {
-        planes[c] = out.planes[c].origin();
-        pitches[c] = out.planes[c].pitch();
-    }
+    harness::PlanePointers p = out.Origins();
     int32_t lines = info.height;
-    EXPECT_EQ(vltJpgDecoderScanlines(handle, planes, pitches, nullptr, &lines), 0u);
+    EXPECT_EQ(vltJpgDecoderScanlines(handle, p.planes, p.pitches, nullptr, &lines), 0u);
     EXPECT_EQ(lines, info.height);
     EXPECT_EQ(vltJpgDecoderDestroy(handle), 0u);
     ExpectSamePlanes(out.Extract(), reference.planes);
@@ -160,13 +155,8 @@ TEST(DecoderHost, JpegAtAnOffsetInTheStream) {
     int32_t columns, rows;
     dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
     harness::OutputPlanes out(info, 1);
-    uint8_t *planes[3];
-    int32_t pitches[3];
-    for (int c = 0; c < 3; ++c) {
-        planes[c] = out.planes[c].origin();
-        pitches[c] = out.planes[c].pitch();
-    }
-    vltJpgPlaneSet set{planes, pitches};
+    harness::PlanePointers p = out.Origins();
+    vltJpgPlaneSet set = p.set();
     vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, columns * rows, 0, 0, &set};
     int seeks = dec.stream().seeks;
     ASSERT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
@@ -184,9 +174,8 @@ TEST(DecoderHost, RewindOnAnUnseekableStreamFails) {
     dec.stream().seekable = false;
     oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     harness::OutputPlanes out(info, 1);
-    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
-    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
-    vltJpgPlaneSet set{planes, pitches};
+    harness::PlanePointers p = out.Origins();
+    vltJpgPlaneSet set = p.set();
     vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, 1, 0, 0, &set};
     EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), VLTJPG_ERR_DATA);
 }
@@ -207,23 +196,22 @@ TEST(DecoderHost, DefaultScanlinesDecodesAnotherStream) {
 
     oracle::FrameInfo info = oracle::ReadFrameInfo(second);
     harness::OutputPlanes out(info, 1);
-    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
-    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
+    harness::PlanePointers p = out.Origins();
     harness::VectorStream other;
     other.data = second;
     other.position = 2; // past its SOI: the decoder has seen one already
     int32_t lines = info.height;
-    ASSERT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines, &other),
+    ASSERT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines, &other),
               0u);
     EXPECT_EQ(lines, info.height);
     ExpectSamePlanes(out.Extract(), reference.planes);
 
     harness::VectorStream withSoi;
     withSoi.data = second;
-    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines,
+    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines,
                                             &withSoi),
               VLTJPG_ERR_DATA);
-    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines,
+    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines,
                                             nullptr),
               VLTJPG_ERR_ARGUMENT);
 }
@@ -239,9 +227,8 @@ struct ProgressLog {
 };
 
 uint32_t DecodeBand(Decoder &dec, harness::OutputPlanes &out, int32_t *lines) {
-    uint8_t *planes[3] = {out.planes[0].origin(), out.planes[1].origin(), out.planes[2].origin()};
-    int32_t pitches[3] = {out.planes[0].pitch(), out.planes[1].pitch(), out.planes[2].pitch()};
-    return vltJpgDecoderScanlines(dec.handle(), planes, pitches, nullptr, lines);
+    harness::PlanePointers p = out.Origins();
+    return vltJpgDecoderScanlines(dec.handle(), p.planes, p.pitches, nullptr, lines);
 }
 
 TEST(DecoderHost, ProgressPerMcuRowAndCancellation) {

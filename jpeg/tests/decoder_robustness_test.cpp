@@ -119,61 +119,65 @@ void ExpectOnlyMcuRowsGrey(const std::vector<oracle::Plane> &damaged,
     }
 }
 
-TEST(DecoderRobustness, MissingRestartMarkerGreysOneInterval) {
-    std::vector<uint8_t> clean = RowRestartJpeg();
-    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
-    uint32_t result = 0;
-    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
-    ASSERT_EQ(result, 0u);
+// Marker surgery on a file with one restart interval per MCU row, checked
+// against the decode of the undamaged file.
+class RestartSurgery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clean_ = RowRestartJpeg();
+        info_ = oracle::ReadFrameInfo(clean_);
+        uint32_t result = 0;
+        good_ = DecodeDamaged(clean_, info_, 1, &result);
+        ASSERT_EQ(result, 0u);
+    }
+    std::vector<oracle::Plane> Decode(const std::vector<uint8_t> &jpeg, uint32_t *result) {
+        return DecodeDamaged(jpeg, info_, 1, result);
+    }
+    std::vector<uint8_t> clean_;
+    oracle::FrameInfo info_;
+    std::vector<oracle::Plane> good_;
+};
 
-    std::vector<uint8_t> jpeg = clean;
+TEST_F(RestartSurgery, MissingRestartMarkerGreysOneInterval) {
+    std::vector<uint8_t> jpeg = clean_;
     size_t rst1 = RestartMarkerOffset(jpeg, 1);
     ASSERT_NE(rst1, std::string::npos);
     jpeg.erase(jpeg.begin() + rst1, jpeg.begin() + rst1 + 2);
-    std::vector<oracle::Plane> damaged = DecodeDamaged(jpeg, info, 1, &result);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> damaged = Decode(jpeg, &result);
     ASSERT_EQ(result, 0u);
-    ExpectOnlyMcuRowsGrey(damaged, good, 2, 2);
+    ExpectOnlyMcuRowsGrey(damaged, good_, 2, 2);
 }
 
-TEST(DecoderRobustness, StrayOldRestartMarkerIsSkipped) {
-    std::vector<uint8_t> clean = RowRestartJpeg();
-    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
-    uint32_t result = 0;
-    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
-    ASSERT_EQ(result, 0u);
-
-    std::vector<uint8_t> jpeg = clean;
+TEST_F(RestartSurgery, StrayOldRestartMarkerIsSkipped) {
+    std::vector<uint8_t> jpeg = clean_;
     size_t rst2 = RestartMarkerOffset(jpeg, 2);
     const uint8_t stray[] = {0xFF, 0xD1};
     jpeg.insert(jpeg.begin() + rst2, stray, stray + 2);
-    std::vector<oracle::Plane> decoded = DecodeDamaged(jpeg, info, 1, &result);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> decoded = Decode(jpeg, &result);
     ASSERT_EQ(result, 0u);
-    for (size_t c = 0; c < good.size(); ++c)
-        EXPECT_EQ(decoded[c].samples, good[c].samples) << "plane " << c;
+    for (size_t c = 0; c < good_.size(); ++c)
+        EXPECT_EQ(decoded[c].samples, good_[c].samples) << "plane " << c;
 }
 
 // A marker that is not a restart marker stops the data for good: the rest
 // of the scan is grey, and the parser, reading on after the scan, reports
 // the foreign marker.
-TEST(DecoderRobustness, ForeignMarkerInsideTheDataGreysTheRest) {
-    std::vector<uint8_t> clean = RowRestartJpeg();
-    oracle::FrameInfo info = oracle::ReadFrameInfo(clean);
-    uint32_t result = 0;
-    std::vector<oracle::Plane> good = DecodeDamaged(clean, info, 1, &result);
-    ASSERT_EQ(result, 0u);
-
-    std::vector<uint8_t> jpeg = clean;
+TEST_F(RestartSurgery, ForeignMarkerInsideTheDataGreysTheRest) {
+    std::vector<uint8_t> jpeg = clean_;
     size_t rst2 = RestartMarkerOffset(jpeg, 2);
     jpeg[rst2 + 2] = 0xFF;
     jpeg[rst2 + 3] = 0xC8;
-    std::vector<oracle::Plane> damaged = DecodeDamaged(jpeg, info, 1, &result);
+    uint32_t result = 0;
+    std::vector<oracle::Plane> damaged = Decode(jpeg, &result);
     EXPECT_EQ(result, VLTJPG_ERR_UNSUPPORTED);
-    ExpectOnlyMcuRowsGrey(damaged, good, 3, 4);
+    ExpectOnlyMcuRowsGrey(damaged, good_, 3, 4);
 
     jpeg[rst2 + 3] = 0xD9; // an EOI ends the image without complaint
-    damaged = DecodeDamaged(jpeg, info, 1, &result);
+    damaged = Decode(jpeg, &result);
     EXPECT_EQ(result, 0u);
-    ExpectOnlyMcuRowsGrey(damaged, good, 3, 4);
+    ExpectOnlyMcuRowsGrey(damaged, good_, 3, 4);
 }
 
 TEST(DecoderRobustness, TruncatedDataEndsInGrey) {

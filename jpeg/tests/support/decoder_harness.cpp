@@ -113,6 +113,15 @@ OutputPlanes::OutputPlanes(const oracle::FrameInfo &info, int denominator) {
     }
 }
 
+PlanePointers OutputPlanes::Origins() {
+    PlanePointers pointers;
+    for (size_t c = 0; c < planes.size() && c < 3; ++c) {
+        pointers.planes[c] = planes[c].origin();
+        pointers.pitches[c] = planes[c].pitch();
+    }
+    return pointers;
+}
+
 bool OutputPlanes::GuardsIntact() const {
     for (const GuardedPlane &plane : planes) {
         if (!plane.GuardsIntact())

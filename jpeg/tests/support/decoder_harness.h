@@ -70,10 +70,19 @@ private:
     uint32_t createResult_ = 0;
 };
 
+// The plane and pitch arrays a host passes to the decoder.
+struct PlanePointers {
+    uint8_t *planes[3] = {nullptr, nullptr, nullptr};
+    int32_t pitches[3] = {0, 0, 0};
+    vltJpgPlaneSet set() { return vltJpgPlaneSet{planes, pitches}; }
+};
+
 // Planes for every component of `info` at a scale denominator.
 struct OutputPlanes {
     std::vector<GuardedPlane> planes;
     OutputPlanes(const oracle::FrameInfo &info, int denominator);
+    // Pointers to the first sample of every plane.
+    PlanePointers Origins();
     bool GuardsIntact() const;
     std::vector<oracle::Plane> Extract() const;
 };

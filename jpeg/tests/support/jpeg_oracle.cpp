@@ -38,6 +38,21 @@ uint8_t PhotoSample(int x, int y, int c, int width, int height, std::mt19937 &rn
     return Clamp(value + noise(rng));
 }
 
+// A libjpeg decompressor over a JPEG in memory, header read.
+struct Decompressor {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr jerr;
+    explicit Decompressor(const std::vector<uint8_t> &jpeg) {
+        cinfo.err = jpeg_std_error(&jerr);
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+        jpeg_read_header(&cinfo, TRUE);
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor &) = delete;
+    Decompressor &operator=(const Decompressor &) = delete;
+};
+
 struct MemoryDestination {
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
@@ -140,12 +155,8 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
 }
 
 FrameInfo ReadFrameInfo(const std::vector<uint8_t> &jpeg) {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
+    Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &cinfo = decompressor.cinfo;
     FrameInfo info;
     info.width = static_cast<int>(cinfo.image_width);
     info.height = static_cast<int>(cinfo.image_height);
@@ -156,7 +167,6 @@ FrameInfo ReadFrameInfo(const std::vector<uint8_t> &jpeg) {
         info.h[i] = cinfo.comp_info[i].h_samp_factor;
         info.v[i] = cinfo.comp_info[i].v_samp_factor;
     }
-    jpeg_destroy_decompress(&cinfo);
     return info;
 }
 
@@ -196,12 +206,8 @@ Plane Shrink(const Plane &in, int factor) {
 // scaling (so that they need no upsampling); such planes are box-averaged
 // down to the size every component has at a uniform scale.
 std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
+    Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &cinfo = decompressor.cinfo;
     cinfo.raw_data_out = TRUE;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.scale_num = 1;
@@ -244,17 +250,12 @@ std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) 
         p = Shrink(p, cinfo.comp_info[c].DCT_scaled_size / cinfo.min_DCT_scaled_size);
     }
     jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
     return planes;
 }
 
 std::vector<ComponentCoefficients> ReadCoefficients(const std::vector<uint8_t> &jpeg) {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
+    Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &cinfo = decompressor.cinfo;
     jvirt_barray_ptr *arrays = jpeg_read_coefficients(&cinfo);
     std::vector<ComponentCoefficients> result(cinfo.num_components);
     for (int c = 0; c < cinfo.num_components; ++c) {
@@ -271,7 +272,6 @@ std::vector<ComponentCoefficients> ReadCoefficients(const std::vector<uint8_t> &
         }
     }
     jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
     return result;
 }
 
