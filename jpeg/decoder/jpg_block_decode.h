@@ -57,6 +57,7 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
     comp->dcPredictor = dc;
 
     const int32_t kept = reader->lastIndexKept < 63 ? reader->lastIndexKept : 63;
+    const uint8_t *const natural = jpg_natural_order;
     int32_t k = 1;
     int32_t last = 0;
     while (k <= kept) {
@@ -66,7 +67,7 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         s = rs & 15;
         if (s) {
             k += run;
-            coef[jpg_natural_order[k]] = static_cast<int16_t>(JpgReceiveCoefficient(bits, s));
+            coef[natural[k]] = static_cast<int16_t>(JpgReceiveCoefficient(bits, s));
             last = k++;
         } else if (run == 15) {
             k += 16;

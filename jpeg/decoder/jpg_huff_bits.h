@@ -148,7 +148,7 @@ private:
         SlowFill();
     }
 
-    void SlowFill() {
+    __attribute__((noinline)) void SlowFill() {
         while (bits_ <= kAccBits - 8) {
             const int32_t byte = NextByte();
             if (byte < 0) {
