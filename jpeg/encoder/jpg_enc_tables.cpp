@@ -174,9 +174,6 @@ void Transpose(JpgQuantTable *table) {
     }
 }
 
-// Canonical Huffman codes (T.81 Annex C) of `record` into `codes`, which
-// has `entryCount` entries (DC or AC). A rejected record leaves every entry
-// without a code, so the block coder refuses to code with it.
 // Symbols 8-bit baseline data can need: DC categories 0..11, AC symbols
 // with sizes up to 10. Others (from a decoder's tables) get no code, so the
 // block coder refuses values of those sizes whatever the tables list.
@@ -190,6 +187,9 @@ vltJpgResult RejectCodeTable(JpgHuffCode *codes, uint32_t entryCount) {
     return VLTJPG_ERR_ARGUMENT;
 }
 
+// Canonical Huffman codes (T.81 Annex C) of `record` into `codes`, which
+// has `entryCount` entries (DC or AC). A rejected record leaves every entry
+// without a code, so the block coder refuses to code with it.
 vltJpgResult BuildCodeTable(JpgHuffTable *record, JpgHuffCode *codes, uint32_t entryCount) {
     if (record == nullptr || codes == nullptr) {
         return VLTJPG_ERR_ARGUMENT;
