@@ -166,6 +166,12 @@ TEST(DecoderProperties, GreyComponentClaiming2x2IsOneByOne) {
     ASSERT_EQ(dec.created(), 0u);
     EXPECT_EQ(dec.GetWord(VLTJPG_DECPROP_SAMPLING), 4);
     ExpectPair(dec, VLTJPG_DECPROP_MCU_SIZE, 8, 8);
+
+    harness::Decoded ours = harness::DecodeImage(jpeg, 1);
+    ASSERT_EQ(ours.result, 0u);
+    EXPECT_TRUE(ours.guardsIntact);
+    oracle::PlaneStats stats = oracle::Compare(ours.planes[0], oracle::DecodeRaw(jpeg, 1)[0]);
+    EXPECT_LE(stats.maxDiff, 2);
 }
 
 TEST(DecoderCreate, NullArguments) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -143,8 +144,8 @@ TEST(DecoderHost, ChunkSizesGiveTheSameImage) {
 TEST(DecoderHost, JpegAtAnOffsetInTheStream) {
     std::vector<uint8_t> jpeg = HostJpeg(200, 160);
     harness::Decoded reference = harness::DecodeImage(jpeg, 1);
-    std::vector<uint8_t> stream(1000, 0x5A);
-    stream.insert(stream.end(), jpeg.begin(), jpeg.end());
+    std::vector<uint8_t> stream(1000 + jpeg.size(), 0x5A);
+    std::copy(jpeg.begin(), jpeg.end(), stream.begin() + 1000);
     vltJpgDecoderParams params{};
     params.chunkSize = 256;
     Decoder dec(stream, params, 1000);
@@ -214,6 +215,30 @@ TEST(DecoderHost, DefaultScanlinesDecodesAnotherStream) {
     EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines,
                                             nullptr),
               VLTJPG_ERR_ARGUMENT);
+}
+
+// Tables persist from one stream to the next, but a table that neither
+// stream defined is refused before any data is decoded.
+TEST(DecoderHost, DefaultScanlinesRefusesUndefinedTables) {
+    EncodeOptions o;
+    o.width = 32;
+    o.height = 16;
+    o.components = 1; // grey images define DC and AC table 0 only
+    std::vector<uint8_t> first = oracle::Encode(o);
+    Decoder dec(first);
+    ASSERT_EQ(dec.created(), 0u);
+    std::vector<uint8_t> second = oracle::Encode(o);
+    second[oracle::FindMarker(second, 0xDA) + 6] = 0x01; // AC table 1
+    harness::VectorStream other;
+    other.data = second;
+    other.position = 2;
+    std::vector<uint8_t> plane(32 * 16, 0xA5);
+    uint8_t *planes[3] = {plane.data(), nullptr, nullptr};
+    int32_t pitches[3] = {32, 0, 0};
+    int32_t lines = 16;
+    EXPECT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), planes, pitches, nullptr, &lines, &other),
+              VLTJPG_ERR_DATA);
+    EXPECT_EQ(plane[0], 0xA5);
 }
 
 struct ProgressLog {
