@@ -185,9 +185,13 @@ typedef struct vltJpgDecoderParams {
 #define VLTJPG_REQUEST_SAMPLES 2u      /* Y, Cb, Cr samples into the planes */
 /* Mode 3 (RGB) and above are refused with 0x8008; nothing is decoded. */
 
-/* Request (five words). The MCU count is counted down to 0 as MCUs are
- * read; MCUs are read in raster order from (startColumn, startRow),
- * wrapping to the next MCU row. */
+/* Request (five words). MCUs are read in raster order from (startColumn,
+ * startRow), wrapping to the next MCU row; the MCU count is counted down as
+ * they are read, and a run stops at the end of the image, leaving the count
+ * of MCUs it could not read. A start outside the MCU grid gives 0x8001.
+ * The decoder gets there by decoding forward without output, or by going
+ * back to the start of the scan data (a seek) when the start lies behind
+ * it. */
 typedef struct vltJpgDecoderRequest {
     int32_t mode;
     int32_t mcuCount;
@@ -264,7 +268,9 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
                                            void *stream);
 /* Reads request->mcuCount MCUs from (startColumn, startRow). Sample output
  * places MCU (i, j) of the run at column i, row j of MCUs from the planes,
- * where i counts from 0 at the first MCU of each row of the run. */
+ * where i counts from 0 at the first MCU of each row of the run; blocks
+ * past the image's right or bottom edge are not written. A refused request
+ * leaves the decoder as it was. */
 vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request);
 
 #if VLTJPG_32BIT_TARGET
