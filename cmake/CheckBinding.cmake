@@ -3,7 +3,8 @@
 #     runtime, no libgcc_s;
 #   - libqvjpeg records no dependency on libqvbase, and the only libqvbase
 #     functions it references are the ten of its platform binding;
-#   - both libraries export every name listed in EXPORTS_FILE.
+#   - both libraries export every name listed in EXPORTS_FILE, and no C++
+#     (mangled) names.
 # Inputs: READELF, NM, QVBASE, QVJPEG, EXPORTS_FILE.
 cmake_minimum_required(VERSION 3.25)
 
@@ -57,6 +58,12 @@ foreach(symbol IN LISTS platform_binding)
 endforeach()
 
 dynamic_symbols(${QVJPEG} "--defined-only" jpeg_defined)
+# Only C names cross the library boundary: no C++ (mangled) symbol leaks.
+foreach(symbol IN LISTS base_defined jpeg_defined)
+  if(symbol MATCHES "^_Z")
+    list(APPEND failures "C++ symbol ${symbol} is exported")
+  endif()
+endforeach()
 file(STRINGS ${EXPORTS_FILE} expected REGEX "^[A-Za-z_]")
 foreach(symbol IN LISTS expected)
   if(NOT symbol IN_LIST base_defined AND NOT symbol IN_LIST jpeg_defined)

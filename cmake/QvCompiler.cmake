@@ -23,7 +23,8 @@ endif()
 # never appear among their needed libraries.
 function(qv_runtime_free_library target)
   target_compile_options(${target} PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics
+                              -fvisibility-inlines-hidden>)
   target_link_options(${target} PRIVATE -static-libgcc -Wl,--as-needed)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
 endfunction()
