@@ -42,6 +42,10 @@ enum Marker : uint32_t {
             return result_;                                                                        \
     } while (0)
 
+int32_t Larger(int32_t a, int32_t b) {
+    return a > b ? a : b;
+}
+
 // Makes at least one byte available; fails once the stream (and the EOI the
 // reader appends at its end) is used up.
 uint32_t EnsureByte(JpgHufReader *reader) {
@@ -351,8 +355,8 @@ uint32_t JpgDecSetFrameInfo(JpgDecoder *dec) {
     int32_t blocks = 0;
     for (int32_t i = 0; i < dec->componentCount; ++i) {
         JpgDecComponent *comp = dec->components[i];
-        dec->frameMaxH = comp->h > dec->frameMaxH ? comp->h : dec->frameMaxH;
-        dec->frameMaxV = comp->v > dec->frameMaxV ? comp->v : dec->frameMaxV;
+        dec->frameMaxH = Larger(dec->frameMaxH, comp->h);
+        dec->frameMaxV = Larger(dec->frameMaxV, comp->v);
         comp->firstBlock = blocks;
         comp->dequant = dec->dequantTables[comp->quantTable];
         blocks += comp->h * comp->v;
@@ -484,6 +488,19 @@ uint32_t ReadScanHeader(JpgDecoder *dec) {
     return JpgDecSetScanInfo(dec);
 }
 
+// Appends the component's blocks to the MCU's block table, row by row,
+// each with its sample offset inside the component's part of the MCU.
+void AppendBlocks(JpgDecoder *dec, JpgDecComponent *comp) {
+    for (int32_t r = 0; r < comp->mcuHeight; ++r) {
+        for (int32_t c = 0; c < comp->mcuWidth; ++c) {
+            int32_t entry = dec->blocksPerMcu++;
+            dec->blockComponents[entry] = comp;
+            dec->blockOffsets[entry][0] = 8 * c;
+            dec->blockOffsets[entry][1] = 8 * r;
+        }
+    }
+}
+
 uint32_t HandleSoi(JpgDecoder *dec) {
     if (dec->soiSeen)
         return kBadData;
@@ -571,33 +588,24 @@ uint32_t JpgDecReadHeader(JpgDecoder *dec) {
 }
 
 uint32_t JpgDecSetScanInfo(JpgDecoder *dec) {
-    int32_t count = dec->scanComponentCount;
-    bool interleaved = count > 1;
-    int32_t entries = 0;
+    bool interleaved = dec->scanComponentCount > 1;
     int32_t widest = 0, tallest = 0, mcuBlocksH = 1, mcuBlocksV = 1;
     dec->scanMaxV = 1;
-    for (int32_t k = 0; k < count; ++k) {
+    dec->blocksPerMcu = 0;
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k) {
         JpgDecComponent *comp = dec->scanComponents[k];
-        dec->scanMaxV = comp->v > dec->scanMaxV ? comp->v : dec->scanMaxV;
         comp->width = JpgDecComponentExtent(dec->width, comp->h, dec->frameMaxH);
         comp->height = JpgDecComponentExtent(dec->height, comp->v, dec->frameMaxV);
         comp->mcuWidth = interleaved ? comp->h : 1;
         comp->mcuHeight = interleaved ? comp->v : 1;
-        for (int32_t r = 0; r < comp->mcuHeight; ++r) {
-            for (int32_t c = 0; c < comp->mcuWidth; ++c) {
-                dec->blockComponents[entries] = comp;
-                dec->blockOffsets[entries][0] = 8 * c;
-                dec->blockOffsets[entries][1] = 8 * r;
-                ++entries;
-            }
-        }
-        widest = comp->width > widest ? comp->width : widest;
-        tallest = comp->height > tallest ? comp->height : tallest;
-        mcuBlocksH = comp->mcuWidth > mcuBlocksH ? comp->mcuWidth : mcuBlocksH;
-        mcuBlocksV = comp->mcuHeight > mcuBlocksV ? comp->mcuHeight : mcuBlocksV;
+        AppendBlocks(dec, comp);
+        dec->scanMaxV = Larger(dec->scanMaxV, comp->v);
+        widest = Larger(widest, comp->width);
+        tallest = Larger(tallest, comp->height);
+        mcuBlocksH = Larger(mcuBlocksH, comp->mcuWidth);
+        mcuBlocksV = Larger(mcuBlocksV, comp->mcuHeight);
     }
     int32_t mcuWidth = 8 * mcuBlocksH;
-    dec->blocksPerMcu = entries;
     dec->mcuHeight = 8 * mcuBlocksV;
     dec->mcusPerRow = (widest + mcuWidth - 1) / mcuWidth;
     dec->mcuRows = (tallest + dec->mcuHeight - 1) / dec->mcuHeight;
