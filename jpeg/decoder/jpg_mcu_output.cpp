@@ -25,10 +25,12 @@ uint32_t CheckRestart(JpgDecoder *dec) {
     return kOk;
 }
 
-// Where one block of an MCU lands in the output.
+// Where one block of an MCU lands in the output. The output address is
+// formed only for blocks that have samples to write, so that no address
+// outside the host's plane is ever computed.
 struct BlockTarget {
     JpgDecComponent *comp;
-    uint8_t *out;
+    intptr_t offset; // from the component's plane
     int32_t step;
     int32_t pitch;
     int32_t x; // block origin in the component, full-size samples
@@ -47,10 +49,15 @@ BlockTarget LocateBlock(JpgDecoder *dec, int32_t block, int32_t x, int32_t y) {
     t.pitch = t.comp->pitch << t.comp->lineDoubling;
     int32_t px = bx + x * mcuW;
     int32_t py = by + y * mcuH;
-    t.out = t.comp->plane + t.step * (px >> scale) + t.pitch * (py >> scale);
+    t.offset = static_cast<intptr_t>(t.step) * (px >> scale) +
+               static_cast<intptr_t>(t.pitch) * (py >> scale);
     t.x = bx + dec->mcuColumn * mcuW;
     t.y = by + dec->mcuRow * mcuH;
     return t;
+}
+
+uint8_t *Output(const BlockTarget &t) {
+    return t.comp->plane + t.offset;
 }
 
 void ClearCoefficients(JpgDecoder *dec) {
@@ -71,10 +78,10 @@ void FillArea(uint8_t *out, int32_t step, int32_t pitch, int32_t columns, int32_
 void OutputWholeBlock(JpgDecoder *dec, const BlockTarget &t) {
     if (dec->reader->marker != 0) {
         ClearCoefficients(dec);
-        dec->routines.stuff(t.out, t.step, t.pitch, dec->scaleIndex);
+        dec->routines.stuff(Output(t), t.step, t.pitch, dec->scaleIndex);
         return;
     }
-    dec->routines.transform[dec->scaleIndex](t.out, JpgDecCoefBlock(dec), t.step, t.pitch,
+    dec->routines.transform[dec->scaleIndex](Output(t), JpgDecCoefBlock(dec), t.step, t.pitch,
                                              t.comp->dequant, t.comp->lineDoubling,
                                              t.comp->lastNonzero, dec->scratch.words);
 }
@@ -84,7 +91,7 @@ void CopyClipped(JpgDecoder *dec, const BlockTarget &t, int32_t columns, int32_t
     int32_t size = 8 >> dec->scaleIndex;
     const uint8_t *src = dec->edgeBuffer;
     for (int32_t r = 0; r < rows; ++r) {
-        uint8_t *row = t.out + r * t.pitch;
+        uint8_t *row = Output(t) + r * t.pitch;
         for (int32_t c = 0; c < columns; ++c) {
             row[c * t.step] = src[r * size + c];
             if (t.comp->lineDoubling)
@@ -96,7 +103,7 @@ void CopyClipped(JpgDecoder *dec, const BlockTarget &t, int32_t columns, int32_t
 void OutputClippedBlock(JpgDecoder *dec, const BlockTarget &t, int32_t columns, int32_t rows) {
     if (dec->reader->marker != 0) {
         ClearCoefficients(dec);
-        FillArea(t.out, t.step, t.pitch, columns, rows);
+        FillArea(Output(t), t.step, t.pitch, columns, rows);
         return;
     }
     int32_t size = 8 >> dec->scaleIndex;
