@@ -8,6 +8,7 @@
 
 #include "decoder/jpg_huff_reader.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -182,6 +183,7 @@ private:
                 return Stop();
             if (next_[1] == 0x00) {
                 next_ += 2;
+                stuffed_ = true;
                 return 0xFF;
             }
             if (next_[1] != 0xFF)
@@ -228,6 +230,12 @@ private:
     // the next unread bit, with 0..8 bits left in it.
     void GiveBack(int32_t unread) {
         const uint8_t *p = PreviousByte(next_);
+        if (!stuffed_ && unread > 8) {
+            // No stuffed byte was taken: the bytes step back one for one.
+            const std::ptrdiff_t steps = std::min<std::ptrdiff_t>((unread - 1) / 8, p - start_);
+            p -= steps;
+            unread -= static_cast<int32_t>(8 * steps);
+        }
         while (unread > 8 && p > start_) {
             p = PreviousByte(p);
             unread -= 8;
@@ -248,6 +256,7 @@ private:
     int32_t padding_ = 0;        // zero bits appended past the data, at the low end
     int32_t entryBits_;
     bool stopped_ = false;
+    bool stuffed_ = false;       // a stuffed 0xFF 0x00 pair was taken
 };
 
 } // namespace
