@@ -55,7 +55,8 @@ void JpgDQIDCT8(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
 
 void JpgDQIDCT4(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
                 const int32_t *multipliers, int32_t lineDoubling, int32_t last, int32_t *scratch) {
-    JpgIdct4<JpgPortableClamp>(out, coef, step, pitch, multipliers, lineDoubling, last, scratch);
+    JpgIdct4<JpgPortableClamp, JpgScalarPasses4<JpgPortableClamp>>(
+        out, coef, step, pitch, multipliers, lineDoubling, last, scratch);
 }
 
 void JpgDQIDCT2(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,

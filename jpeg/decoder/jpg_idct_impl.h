@@ -31,7 +31,9 @@ constexpr int32_t kGain1 = 217;        // flow gains of an input in t1 alone
 constexpr int32_t kGain2 = 145;
 constexpr int32_t kGain4 = -51;
 
-inline JpgFix JpgSar(JpgFix x, int32_t n) { return static_cast<JpgFix>(static_cast<int32_t>(x) >> n); }
+inline JpgFix JpgSar(JpgFix x, int32_t n) {
+    return static_cast<JpgFix>(static_cast<int32_t>(x) >> n);
+}
 
 // Arithmetic of the transform flows by value type: JpgFix here, vectors of
 // JpgFix in the kernels.
@@ -156,6 +158,15 @@ inline void JpgAan8Low2(const In &t, Out &&put) {
     put(x0 + x1, x0 + g1, x0 + g2, x0 - g4, x0 + g4, x0 - g2, x0 - g1, x0 - x1);
 }
 
+// The 4-point flow of the half-size transform.
+template <typename V, typename Out>
+inline void JpgFlow4(V t0, V t1, V t2, V t3, Out &&put) {
+    using A = JpgArith<V>;
+    const V odd = A::Mul(t1, k0_414214) - A::Mul(t3, k2_414214);
+    const V even0 = t0 + t2, even1 = t0 - t2, sum13 = t1 + t3;
+    put(even0 + sum13, even1 + odd, even1 - odd, even0 - sum13);
+}
+
 // The three flows of the full-size transform, by the shape of the block.
 struct JpgFlowFull {
     template <typename In, typename Out>
@@ -249,8 +260,44 @@ struct JpgScalarTwoPass {
     }
 };
 
-// Half-size transform: 4-point flow on the top-left 4x4 coefficients.
+// Scalar passes of the half-size transform: a 4-point flow whose scale
+// factors come from the multipliers, over `columns` columns (2 when the
+// last index is 2 or less, else 4), then over the four rows.
 template <typename Clamp>
+struct JpgScalarPasses4 {
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *scratch, int32_t columns) {
+        auto *ws = reinterpret_cast<JpgFix *>(scratch);
+        for (int32_t v = 0; v < 4; ++v) {
+            JpgFix *col = ws + v;
+            if (v >= columns) {
+                col[0] = col[8] = col[16] = col[24] = 0;
+                continue;
+            }
+            const JpgFix t0 = JpgDequant(coef[v], mult[v]);
+            const JpgFix t1 = JpgDequant(coef[8 + v], mult[8 + v]);
+            const JpgFix t2 = JpgDequant(coef[16 + v], mult[16 + v]);
+            const JpgFix t3 = JpgDequant(coef[24 + v], mult[24 + v]);
+            JpgFlow4(t0, t1, t2, t3, [col](JpgFix w0, JpgFix w1, JpgFix w2, JpgFix w3) {
+                col[0] = w0, col[8] = w1, col[16] = w2, col[24] = w3;
+            });
+        }
+        for (int32_t r = 0; r < 4; ++r) {
+            const JpgFix *a = ws + 8 * r;
+            uint8_t *row = o.Row(r);
+            JpgFlow4(a[0] + kJpgLevelShift, a[1], a[2], a[3],
+                     [&](JpgFix s0, JpgFix s1, JpgFix s2, JpgFix s3) {
+                         o.Put(row, 0, Clamp::Sample(s0));
+                         o.Put(row, 1, Clamp::Sample(s1));
+                         o.Put(row, 2, Clamp::Sample(s2));
+                         o.Put(row, 3, Clamp::Sample(s3));
+                     });
+        }
+    }
+};
+
+// Half-size transform on the top-left 4x4 coefficients.
+template <typename Clamp, typename Passes>
 inline void JpgIdct4(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
                      const int32_t *mult, int32_t lineDoubling, int32_t last, int32_t *scratch) {
     const JpgOutput o = JpgMakeOutput(out, step, pitch, lineDoubling);
@@ -259,36 +306,8 @@ inline void JpgIdct4(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
         return;
     }
     // With last index 2 or less only t0 and t1 of the first two columns can
-    // be nonzero; reading the zero ones costs less than a separate flow.
-    const int32_t columns = last <= 2 ? 2 : 4;
-    auto *ws = reinterpret_cast<JpgFix *>(scratch);
-    for (int32_t v = 0; v < 4; ++v) {
-        JpgFix *col = ws + v;
-        if (v >= columns) {
-            col[0] = col[8] = col[16] = col[24] = 0;
-            continue;
-        }
-        const JpgFix t0 = JpgDequant(coef[v], mult[v]);
-        const JpgFix t1 = JpgDequant(coef[8 + v], mult[8 + v]);
-        const JpgFix t2 = JpgDequant(coef[16 + v], mult[16 + v]);
-        const JpgFix t3 = JpgDequant(coef[24 + v], mult[24 + v]);
-        const JpgFix odd = JpgMul(t1, k0_414214) - JpgMul(t3, k2_414214);
-        col[0] = (t0 + t2) + (t1 + t3);
-        col[24] = (t0 + t2) - (t1 + t3);
-        col[8] = (t0 - t2) + odd;
-        col[16] = (t0 - t2) - odd;
-    }
-    for (int32_t r = 0; r < 4; ++r) {
-        const JpgFix *a = ws + 8 * r;
-        const JpgFix odd = JpgMul(a[1], k0_414214) - JpgMul(a[3], k2_414214);
-        const JpgFix sum = a[0] + kJpgLevelShift + a[2];
-        const JpgFix dif = a[0] + kJpgLevelShift - a[2];
-        uint8_t *row = o.Row(r);
-        o.Put(row, 0, Clamp::Sample(sum + (a[1] + a[3])));
-        o.Put(row, 1, Clamp::Sample(dif + odd));
-        o.Put(row, 2, Clamp::Sample(dif - odd));
-        o.Put(row, 3, Clamp::Sample(sum - (a[1] + a[3])));
-    }
+    // be nonzero.
+    Passes::Run(o, coef, mult, scratch, last <= 2 ? 2 : 4);
     // A half-size decode also stores coefficients outside the 4x4 corner.
     if (last <= 2)
         JpgClearCorner(coef);

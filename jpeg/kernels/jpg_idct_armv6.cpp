@@ -1,7 +1,7 @@
-// Processor-specific inverse DCTs. The full-size transform runs each pass
-// on eight lanes at once (all columns, then, after a transpose, all rows)
-// wherever the compiler has vector registers; on ARMv6 without NEON it
-// stays scalar and saturates samples with USAT. The arithmetic is that of
+// Processor-specific inverse DCTs. The full- and half-size transforms run
+// each pass on four lanes at once (columns, then, after a transpose, rows)
+// wherever the compiler has 128-bit vector registers; on ARMv6 without NEON
+// they stay scalar and saturate samples with USAT. The arithmetic is that of
 // the portable transforms, so both give the same samples.
 #include "decoder/jpg_idct.h"
 
@@ -24,6 +24,7 @@ using JpgKernelClamp = JpgPortableClamp;
 
 #if defined(__arm__) && !defined(__ARM_NEON)
 using JpgKernelTwoPass = JpgScalarTwoPass<JpgKernelClamp>;
+using JpgKernelPasses4 = JpgScalarPasses4<JpgKernelClamp>;
 #else
 
 // Four lanes: one 128-bit register on SSE2 and NEON. A block is handled as
@@ -142,7 +143,31 @@ struct JpgVectorTwoPass {
     }
 };
 
+// Half-size passes: the four columns in the lanes, then the four rows.
+struct JpgVectorPasses4 {
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *, int32_t) {
+        JpgVec w[4];
+        JpgFlow4(JpgDequantQuarterRow(coef, mult, 0, 0), JpgDequantQuarterRow(coef, mult, 1, 0),
+                 JpgDequantQuarterRow(coef, mult, 2, 0), JpgDequantQuarterRow(coef, mult, 3, 0),
+                 [&w](JpgVec w0, JpgVec w1, JpgVec w2, JpgVec w3) {
+                     w[0] = w0, w[1] = w1, w[2] = w2, w[3] = w3;
+                 });
+        JpgTranspose4(w); // lanes are now the rows
+        JpgVec y[4];
+        JpgFlow4(w[0] + kJpgLevelShift, w[1], w[2], w[3],
+                 [&y](JpgVec s0, JpgVec s1, JpgVec s2, JpgVec s3) {
+                     y[0] = JpgVecSamples(s0), y[1] = JpgVecSamples(s1);
+                     y[2] = JpgVecSamples(s2), y[3] = JpgVecSamples(s3);
+                 });
+        JpgTranspose4(y);
+        for (int32_t r = 0; r < 4; ++r)
+            JpgStoreQuarterRow(o, o.Row(r), 0, y[r]);
+    }
+};
+
 using JpgKernelTwoPass = JpgVectorTwoPass;
+using JpgKernelPasses4 = JpgVectorPasses4;
 #endif
 
 } // namespace
@@ -159,7 +184,8 @@ void JpgDQIDCT8_ARMV6(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
 void JpgDQIDCT4_ARMV6(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,
                       const int32_t *multipliers, int32_t lineDoubling, int32_t last,
                       int32_t *scratch) {
-    JpgIdct4<JpgKernelClamp>(out, coef, step, pitch, multipliers, lineDoubling, last, scratch);
+    JpgIdct4<JpgKernelClamp, JpgKernelPasses4>(out, coef, step, pitch, multipliers, lineDoubling,
+                                               last, scratch);
 }
 
 void JpgDQIDCT2_ARMV6(uint8_t *out, int16_t *coef, int32_t step, int32_t pitch,

@@ -334,7 +334,8 @@ TEST_P(BlockDecoderTest, MarkerInsideABlockStopsIt) {
     std::vector<int16_t> blocks = huff::RandomBlocks(3, 5);
     std::vector<uint8_t> data = EncodeBlocks(blocks, false);
     // Keep the first block and half of the second, then an RST3.
-    std::vector<uint8_t> one = EncodeBlocks(std::vector<int16_t>(blocks.begin(), blocks.begin() + 64), false);
+    std::vector<uint8_t> one =
+        EncodeBlocks(std::vector<int16_t>(blocks.begin(), blocks.begin() + 64), false);
     size_t cut = one.size() + (data.size() - one.size()) / 4;
     data.resize(cut);
     if (data.back() == 0xFF)
@@ -380,7 +381,8 @@ TEST_P(BlockDecoderTest, TruncatedDataNeverReadsOutside) {
             EXPECT_TRUE(result == 0 || result == VLTJPG_ERR_DATA) << result;
         EXPECT_EQ(f.reader()->marker, 0xD9u) << "cut " << cut;
         // Blocks whose data lies before the cut are intact.
-        size_t whole = EncodeBlocks(std::vector<int16_t>(blocks.begin(), blocks.begin() + 64), false).size();
+        size_t whole =
+            EncodeBlocks(std::vector<int16_t>(blocks.begin(), blocks.begin() + 64), false).size();
         if (cut > whole + 1) {
             EXPECT_TRUE(std::equal(d.coef.begin(), d.coef.begin() + 64, blocks.begin()));
         }
@@ -613,7 +615,8 @@ TEST(ScanReaderTest, ScanReaderSharesTheStream) {
     EXPECT_EQ(scan->bufferOrigin, 100u);
     EXPECT_EQ(scan->bitsLeft, 8);
     for (int i = 0; i < 4; ++i)
-        scan->dcTables[i] = main.reader()->dcTables[i], scan->acTables[i] = main.reader()->acTables[i];
+        scan->dcTables[i] = main.reader()->dcTables[i],
+        scan->acTables[i] = main.reader()->acTables[i];
 
     JpgDecComponent comp = huff::MakeComponent();
     std::vector<int16_t> coef(64);

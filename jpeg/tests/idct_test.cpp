@@ -97,7 +97,8 @@ std::vector<int16_t> RandomBlock(std::mt19937 &rng, int cutoff, int maxIndex, in
         if (static_cast<int>(rng() % 64) >= density)
             continue;
         int span = std::max(1, amplitude / (1 + k / 4));
-        block[jpg_natural_order[k]] = static_cast<int16_t>(static_cast<int>(rng() % (2 * span + 1)) - span);
+        block[jpg_natural_order[k]] =
+            static_cast<int16_t>(static_cast<int>(rng() % (2 * span + 1)) - span);
     }
     return block;
 }
@@ -195,7 +196,8 @@ TEST(IdctAccuracyTest, SamplesClampAtBothEnds) {
             std::vector<int16_t> block = RandomBlock(rng, s.cutoff, 63, 60);
             block[0] = static_cast<int16_t>(trial % 2 ? 140 : -140);
             std::vector<double> ref = Reference(block.data(), q, s.region, s.size);
-            std::vector<uint8_t> got = Samples(s.kernel, block, m, s.size, LastZigzag(block.data()));
+            std::vector<uint8_t> got =
+                Samples(s.kernel, block, m, s.size, LastZigzag(block.data()));
             for (size_t i = 0; i < got.size(); ++i) {
                 if (ref[i] > 258) {
                     ASSERT_EQ(got[i], 255);
