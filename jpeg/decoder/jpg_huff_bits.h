@@ -53,12 +53,24 @@ public:
         : reader_(reader), buffer_(reader->buffer), start_(reader->position),
           next_(reader->position), refillPoint_(reader->position + reader->bytesLeft),
           end_(refillPoint_ + reader->tailCount), entryBits_(reader->bitsLeft) {
-        int32_t bits = entryBits_ < 0 ? 0 : (entryBits_ > 8 ? 8 : entryBits_);
+        const int32_t bits = entryBits_ < 0 ? 0 : (entryBits_ > 8 ? 8 : entryBits_);
         entryBits_ = bits;
+        // Usually the current byte and the ones after it hold no 0xFF: take
+        // them in one load, leaving the used bits of the current byte above
+        // the unread ones, where no peek looks.
+        if (end_ - next_ >= static_cast<std::ptrdiff_t>(sizeof(Acc))) {
+            const Acc taken = JpgLoadBigEndian<Acc>(next_) >> 8;
+            if (!JpgHasFFByte(taken)) {
+                acc_ = taken;
+                bits_ = bits + kAccBits - 16;
+                next_ += sizeof(Acc) - 1;
+                return;
+            }
+        }
         if (bits == 8)
             return; // the current byte is whole: the first fill takes it
         // Take the current byte; with 0 bits left it is used up and dropped.
-        int32_t byte = NextByte();
+        const int32_t byte = NextByte();
         if (byte >= 0 && bits > 0) {
             acc_ = static_cast<Acc>(byte);
             bits_ = bits;
