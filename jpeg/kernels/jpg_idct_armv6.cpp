@@ -7,6 +7,10 @@
 
 #include "decoder/jpg_idct_impl.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 #if defined(__arm__) && defined(__ARM_ARCH) && __ARM_ARCH >= 6
@@ -39,11 +43,28 @@ inline JpgVec JpgVecSar(JpgVec x, int32_t n) {
     return reinterpret_cast<JpgVec>(reinterpret_cast<JpgVecSigned>(x) >> n);
 }
 
+#if defined(__SSE2__)
+// SSE2 has no 32-bit lane multiply: the low 32 bits of x * k for k below
+// 2^16 come from two 16-bit multiplies, (x mod 2^16) * k in full and the
+// low half of (x >> 16) * k.
+inline JpgVec JpgVecMulSmall(JpgVec x, int32_t k) {
+    const __m128i v = reinterpret_cast<__m128i>(x);
+    const __m128i kk = _mm_set1_epi16(static_cast<int16_t>(k));
+    const __m128i low = _mm_mullo_epi16(v, kk);
+    const __m128i high = _mm_mulhi_epu16(v, kk);
+    return reinterpret_cast<JpgVec>(_mm_add_epi32(low, _mm_slli_epi32(high, 16)));
+}
+
+inline JpgVec JpgVecMulConstant(JpgVec x, int32_t k) {
+    return k < 0 ? JpgVec{} - JpgVecMulSmall(x, -k) : JpgVecMulSmall(x, k);
+}
+#else
+inline JpgVec JpgVecMulConstant(JpgVec x, int32_t k) { return x * static_cast<JpgFix>(k); }
+#endif
+
 template <>
 struct JpgArith<JpgVec> {
-    static inline JpgVec Mul(JpgVec x, int32_t k) {
-        return JpgVecSar(x * static_cast<JpgFix>(k), 8);
-    }
+    static inline JpgVec Mul(JpgVec x, int32_t k) { return JpgVecSar(JpgVecMulConstant(x, k), 8); }
 };
 
 // Dequantized columns 4h..4h+3 of row u.
@@ -69,24 +90,39 @@ inline void JpgTranspose4(JpgVec *v) {
     v[3] = __builtin_shufflevector(a1, a3, 2, 3, 6, 7);
 }
 
-// Descale to samples: (x >> 11) clamped to 0..255 without branches.
-inline JpgVec JpgVecSamples(JpgVec x) {
-    JpgVecSigned s = reinterpret_cast<JpgVecSigned>(x) >> kJpgOutShift;
-    s &= ~(s >> 31);                   // negatives to 0
-    s = (s | ((255 - s) >> 31)) & 255; // above 255 to 255
-    return reinterpret_cast<JpgVec>(s);
-}
+inline JpgVec JpgVecDescale(JpgVec x) { return JpgVecSar(x, kJpgOutShift); }
 
-inline void JpgStoreQuarterRow(const JpgOutput &o, uint8_t *row, int32_t h, JpgVec samples) {
+// Writes `count` (8 or 4) descaled values of one row, clamped to 0..255,
+// from its left and right column halves.
+inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec right,
+                        int32_t count = 8) {
+    uint8_t bytes[16];
+#if defined(__SSE2__)
+    // The saturating packs clamp on the way: to 16 bits, then to 0..255.
+    const __m128i words =
+        _mm_packs_epi32(reinterpret_cast<__m128i>(left), reinterpret_cast<__m128i>(right));
+    const __m128i packed = _mm_packus_epi16(words, words);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes), packed);
+#else
+    for (JpgVec *half : {&left, &right}) {
+        JpgVecSigned v = reinterpret_cast<JpgVecSigned>(*half);
+        v &= ~(v >> 31);                   // negatives to 0
+        v = (v | ((255 - v) >> 31)) & 255; // above 255 to 255
+        *half = reinterpret_cast<JpgVec>(v);
+    }
+    const JpgVecBytes l = __builtin_convertvector(left, JpgVecBytes);
+    const JpgVecBytes r = __builtin_convertvector(right, JpgVecBytes);
+    std::memcpy(bytes, &l, sizeof l);
+    std::memcpy(bytes + 4, &r, sizeof r);
+#endif
     if (o.step == 1) {
-        const JpgVecBytes bytes = __builtin_convertvector(samples, JpgVecBytes);
-        std::memcpy(row + 4 * h, &bytes, sizeof bytes);
+        std::memcpy(row, bytes, static_cast<size_t>(count));
         if (o.doubled)
-            std::memcpy(row + 4 * h + o.doubled, &bytes, sizeof bytes);
+            std::memcpy(row + o.doubled, bytes, static_cast<size_t>(count));
         return;
     }
-    for (int32_t c = 0; c < 4; ++c)
-        o.Put(row, 4 * h + c, static_cast<uint8_t>(samples[c]));
+    for (int32_t c = 0; c < count; ++c)
+        o.Put(row, c, bytes[c]);
 }
 
 // Runs `flow` on eight vectors and stores its outputs into out[0..7].
@@ -131,14 +167,11 @@ struct JpgVectorTwoPass {
             JpgVec y[8];
             JpgVecFlow(flow, x[r], y);
             for (JpgVec &v : y)
-                v = JpgVecSamples(v);
+                v = JpgVecDescale(v);
             JpgTranspose4(y);
             JpgTranspose4(y + 4);
-            for (int32_t i = 0; i < 4; ++i) {
-                uint8_t *row = o.Row(4 * r + i);
-                JpgStoreQuarterRow(o, row, 0, y[i]);
-                JpgStoreQuarterRow(o, row, 1, y[4 + i]);
-            }
+            for (int32_t i = 0; i < 4; ++i)
+                JpgStoreRow(o, o.Row(4 * r + i), y[i], y[4 + i]);
         }
     }
 };
@@ -157,12 +190,12 @@ struct JpgVectorPasses4 {
         JpgVec y[4];
         JpgFlow4(w[0] + kJpgLevelShift, w[1], w[2], w[3],
                  [&y](JpgVec s0, JpgVec s1, JpgVec s2, JpgVec s3) {
-                     y[0] = JpgVecSamples(s0), y[1] = JpgVecSamples(s1);
-                     y[2] = JpgVecSamples(s2), y[3] = JpgVecSamples(s3);
+                     y[0] = JpgVecDescale(s0), y[1] = JpgVecDescale(s1);
+                     y[2] = JpgVecDescale(s2), y[3] = JpgVecDescale(s3);
                  });
         JpgTranspose4(y);
         for (int32_t r = 0; r < 4; ++r)
-            JpgStoreQuarterRow(o, o.Row(r), 0, y[r]);
+            JpgStoreRow(o, o.Row(r), y[r], y[r], 4);
     }
 };
 
