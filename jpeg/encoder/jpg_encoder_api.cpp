@@ -58,15 +58,15 @@ vltJpgResult SetSamplingMode(JpgEncState *state, uint32_t mode) {
 
 vltJpgResult SetWordProperty(JpgEncState *state, uint32_t id, uint32_t word) {
     switch (id) {
-    case VLTJPG_ENC_RESTART:
+    case VLTJPG_ENCPROP_RESTART:
         return SetRestartInterval(state, word);
-    case VLTJPG_ENC_SAMPLING:
+    case VLTJPG_ENCPROP_SAMPLING:
         return SetSamplingMode(state, word);
-    case VLTJPG_ENC_BUFFER_SIZE:
+    case VLTJPG_ENCPROP_BUFFER_SIZE:
         return JpgEncResizeHuffBuffer(state, static_cast<int32_t>(word));
-    case VLTJPG_ENC_ROTATION:
+    case VLTJPG_ENCPROP_ROTATION:
         return JpgEncRotateDQT(state, word);
-    case VLTJPG_ENC_QUALITY_MODE:
+    case VLTJPG_ENCPROP_QUALITY_MODE:
         return JpgEncSetQualityMode(state, word);
     default:
         // The index comes with a later release.
@@ -76,12 +76,12 @@ vltJpgResult SetWordProperty(JpgEncState *state, uint32_t id, uint32_t word) {
 
 bool IsWordProperty(uint32_t id) {
     switch (id) {
-    case VLTJPG_ENC_RESTART:
-    case VLTJPG_ENC_SAMPLING:
-    case VLTJPG_ENC_BUFFER_SIZE:
-    case VLTJPG_ENC_ROTATION:
-    case VLTJPG_ENC_QUALITY_MODE:
-    case VLTJPG_ENC_INDEX_INTERVAL:
+    case VLTJPG_ENCPROP_RESTART:
+    case VLTJPG_ENCPROP_SAMPLING:
+    case VLTJPG_ENCPROP_BUFFER_SIZE:
+    case VLTJPG_ENCPROP_ROTATION:
+    case VLTJPG_ENCPROP_QUALITY_MODE:
+    case VLTJPG_ENCPROP_INDEX_INTERVAL:
         return true;
     default:
         return false;
@@ -112,13 +112,13 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
     if (!state || !value)
         return VLTJPG_ERR_ARGUMENT;
     switch (id) {
-    case VLTJPG_ENC_QUALITY:
+    case VLTJPG_ENCPROP_QUALITY:
         return SetQuality(state, ReadValue<uint32_t>(value));
-    case VLTJPG_ENC_APP_DATA:
+    case VLTJPG_ENCPROP_APP_DATA:
         state->appData = static_cast<const uint8_t *>(value);
         state->appDataLength = size;
         return 0;
-    case VLTJPG_ENC_PROGRESS: {
+    case VLTJPG_ENCPROP_PROGRESS: {
         if (size != sizeof(vltJpgEncProgress))
             return VLTJPG_ERR_ARGUMENT;
         auto progress = ReadValue<vltJpgEncProgress>(value);
@@ -126,11 +126,11 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
         state->progressData = progress.data;
         return 0;
     }
-    case VLTJPG_ENC_THUMB_SCALE:
+    case VLTJPG_ENCPROP_THUMB_SCALE:
         return VLTJPG_ERR_UNSUPPORTED; // the thumbnail comes with a later release
-    case VLTJPG_ENC_THUMB_BUFFER:
+    case VLTJPG_ENCPROP_THUMB_BUFFER:
         return size != sizeof(vltJpgPlaneSet) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
-    case VLTJPG_ENC_IMAGE_SIZE: {
+    case VLTJPG_ENCPROP_IMAGE_SIZE: {
         if (size != sizeof(SizeValue))
             return VLTJPG_ERR_ARGUMENT;
         auto imageSize = ReadValue<SizeValue>(value);
@@ -153,15 +153,15 @@ vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *valu
     if (!state || !value)
         return VLTJPG_ERR_ARGUMENT;
     switch (id) {
-    case VLTJPG_ENC_QUALITY:
-    case VLTJPG_ENC_QUALITY_MODE:
+    case VLTJPG_ENCPROP_QUALITY:
+    case VLTJPG_ENCPROP_QUALITY_MODE:
         if (size != sizeof(uint32_t))
             return VLTJPG_ERR_ARGUMENT;
-        WriteValue(value, id == VLTJPG_ENC_QUALITY ? state->quality : state->qualityMode);
+        WriteValue(value, id == VLTJPG_ENCPROP_QUALITY ? state->quality : state->qualityMode);
         return 0;
-    case VLTJPG_ENC_THUMB_SIZE:
+    case VLTJPG_ENCPROP_THUMB_SIZE:
         return size != sizeof(SizeValue) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
-    case VLTJPG_ENC_INDEX:
+    case VLTJPG_ENCPROP_INDEX:
         // The size checked is one word although two are written.
         return size != sizeof(uint32_t) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
     default:

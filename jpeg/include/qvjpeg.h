@@ -339,26 +339,26 @@ typedef struct vltJpgEncWriteDesc {
 
 /* Encoder properties (value sizes in bytes). Unknown identifiers are
  * ignored with result 0. */
-#define VLTJPG_ENC_QUALITY 0x2001u       /* set (any size) / get (4): 1..100, default 85 */
-#define VLTJPG_ENC_APP_DATA 0x2002u      /* set: value = bytes, size = their count; kept
+#define VLTJPG_ENCPROP_QUALITY 0x2001u       /* set (any size) / get (4): 1..100, default 85 */
+#define VLTJPG_ENCPROP_APP_DATA 0x2002u      /* set: value = bytes, size = their count; kept
                                             by reference until the header is written */
-#define VLTJPG_ENC_PROGRESS 0x2003u      /* set (8): vltJpgEncProgress */
-#define VLTJPG_ENC_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
-#define VLTJPG_ENC_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
-#define VLTJPG_ENC_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
-#define VLTJPG_ENC_IMAGE_SIZE 0x2007u    /* set (8): {width 1..65535, height 0..65535};
+#define VLTJPG_ENCPROP_PROGRESS 0x2003u      /* set (8): vltJpgEncProgress */
+#define VLTJPG_ENCPROP_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_IMAGE_SIZE 0x2007u    /* set (8): {width 1..65535, height 0..65535};
                                             resets the MCU position */
-#define VLTJPG_ENC_RESTART 0x2008u       /* set (4): restart interval in MCUs, 0 none */
-#define VLTJPG_ENC_SAMPLING 0x2009u      /* set (4): sampling mode 0..4 */
-#define VLTJPG_ENC_BUFFER_SIZE 0x200Au   /* set (4): output buffer bytes (>= 1), before
+#define VLTJPG_ENCPROP_RESTART 0x2008u       /* set (4): restart interval in MCUs, 0 none */
+#define VLTJPG_ENCPROP_SAMPLING 0x2009u      /* set (4): sampling mode 0..4 */
+#define VLTJPG_ENCPROP_BUFFER_SIZE 0x200Au   /* set (4): output buffer bytes (>= 1), before
                                             the header is written */
-#define VLTJPG_ENC_ROTATION 0x200Bu      /* set (4): 0, 90, 180, 270: transposes the
+#define VLTJPG_ENCPROP_ROTATION 0x200Bu      /* set (4): 0, 90, 180, 270: transposes the
                                             quantization tables for 90 and 270 */
-#define VLTJPG_ENC_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
-#define VLTJPG_ENC_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
-#define VLTJPG_ENC_INDEX 0x200Eu         /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
+#define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_INDEX 0x200Eu         /* not available yet: 0x8008 */
 
-/* Value of VLTJPG_ENC_PROGRESS: called with 100 * MCU row / MCU rows after
+/* Value of VLTJPG_ENCPROP_PROGRESS: called with 100 * MCU row / MCU rows after
  * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF). */
 typedef struct vltJpgEncProgress {
     vltJpgProgressCallback callback;

@@ -81,7 +81,7 @@ TEST(EncoderHeader, GreyHeaderHasOneTableOfEachKind) {
 
 TEST(EncoderHeader, RestartIntervalGoesIntoDriBeforeTheScan) {
     Encoder encoder(64, 48, 0, false);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_RESTART, 300));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_RESTART, 300));
     CoefImage image = RandomCoefficients(0, 64, 48, 6);
     ASSERT_EQ(0u, encoder.Band(image, 48, 0, image.geometry.mcuRows));
     ASSERT_EQ(0u, encoder.Destroy());
@@ -96,7 +96,7 @@ TEST(EncoderHeader, RestartIntervalGoesIntoDriBeforeTheScan) {
 TEST(EncoderHeader, ApplicationDataReplacesJfifRightAfterSoi) {
     Encoder encoder(24, 16, 3, false);
     uint8_t app1[] = {0xFF, 0xE1, 0x00, 0x0A, 'E', 'x', 'i', 'f', 0x00, 0x00, 0x12, 0x34};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_APP_DATA, app1, sizeof(app1)));
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_APP_DATA, app1, sizeof(app1)));
     CoefImage image = RandomCoefficients(3, 24, 16, 8);
     ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
     ASSERT_EQ(0u, encoder.Destroy());
@@ -125,7 +125,7 @@ TEST(EncoderHeader, TrailerEndsTheFileAndFlushesTheStream) {
 // the lines of all bands.
 TEST(EncoderSizePatch, BandsOfUnknownHeightArePatchedAtDestruction) {
     Encoder encoder(40, 0, 0, false);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 64)); // the header leaves early
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 64)); // the header leaves early
     CoefImage image = RandomCoefficients(0, 40, 37, 10);
     ASSERT_EQ(3, image.geometry.mcuRows);
     ASSERT_EQ(0u, encoder.Band(image, 32, 0, 2));
@@ -152,9 +152,9 @@ TEST(EncoderQualityRewrite, NewQualityRewritesTheHeaderInPlace) {
     Encoder encoder(64, 48, 0, true);
     ASSERT_EQ(623u, encoder.sink.bytes.size());
     uint32_t writes = encoder.sink.writeCalls;
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 85)); // unchanged: nothing happens
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY, 85)); // unchanged: nothing happens
     EXPECT_EQ(writes, encoder.sink.writeCalls);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 50));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY, 50));
     const std::vector<uint8_t> &h = encoder.sink.bytes;
     ASSERT_EQ(623u, h.size());
     EXPECT_EQ(Bytes({0xFF, 0xDB, 0x00, 0x43, 0x00, 16, 11, 12}), Slice(h, 20, 8));

@@ -55,31 +55,31 @@ TEST(EncoderPropConvention, WrongValueSizesAreRefused) {
 TEST(EncoderProps, QualityAndQualityModeReadBack) {
     TestEncoder encoder(16, 16, 3, false);
     uint32_t value = 0;
-    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_QUALITY, &value, 4));
+    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_QUALITY, &value, 4));
     EXPECT_EQ(85u, value);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 60));
-    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_QUALITY, &value, 4));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY, 60));
+    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_QUALITY, &value, 4));
     EXPECT_EQ(60u, value);
-    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_QUALITY_MODE, &value, 4));
+    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_QUALITY_MODE, &value, 4));
     EXPECT_EQ(0u, value);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY_MODE, 1));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_QUALITY_MODE, 2));
-    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_QUALITY_MODE, &value, 4));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY_MODE, 1));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_QUALITY_MODE, 2));
+    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_QUALITY_MODE, &value, 4));
     EXPECT_EQ(1u, value);
 }
 
 TEST(EncoderProps, ThumbnailAndIndexAreNotAvailable) {
     TestEncoder encoder(16, 16, 3, false);
     uint32_t words[2] = {kUntouched, kUntouched};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENC_THUMB_SCALE, 2));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENC_INDEX_INTERVAL, 4));
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_THUMB_SCALE, 2));
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_INDEX_INTERVAL, 4));
     vltJpgPlaneSet planes = {nullptr, nullptr};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_THUMB_BUFFER,
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_BUFFER,
                                                            &planes, sizeof(planes)));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_THUMB_SIZE, words, 8));
+              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_SIZE, words, 8));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENC_INDEX, words, 4));
+              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_INDEX, words, 4));
     EXPECT_EQ(kUntouched, words[0]);
 }
 
@@ -88,9 +88,9 @@ TEST(EncoderProps, RotationTransposesTheQuantizationTables) {
     TestEncoder straight(16, 16, 3, false);
     Decoded plain = DecodeCoefficients(EncodeWith(straight, image, 16));
     TestEncoder turned(16, 16, 3, false);
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, turned.Set(VLTJPG_ENC_ROTATION, 45));
-    ASSERT_EQ(0u, turned.Set(VLTJPG_ENC_ROTATION, 180));
-    ASSERT_EQ(0u, turned.Set(VLTJPG_ENC_ROTATION, 90));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, turned.Set(VLTJPG_ENCPROP_ROTATION, 45));
+    ASSERT_EQ(0u, turned.Set(VLTJPG_ENCPROP_ROTATION, 180));
+    ASSERT_EQ(0u, turned.Set(VLTJPG_ENCPROP_ROTATION, 90));
     Decoded rotated = DecodeCoefficients(EncodeWith(turned, image, 16));
     ASSERT_TRUE(plain.ok && rotated.ok);
     EXPECT_EQ(0, rotated.warnings);
@@ -106,9 +106,9 @@ TEST(EncoderProps, RotationTransposesTheQuantizationTables) {
 
 TEST(EncoderProps, SamplingModeChangesTheFrameLayout) {
     TestEncoder encoder(40, 24, 3, false);
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_SAMPLING, 4)); // other component count
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_SAMPLING, 7));
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_SAMPLING, 1));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_SAMPLING, 4)); // other component count
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_SAMPLING, 7));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_SAMPLING, 1));
     CoefImage image = RandomCoefficients(1, 40, 24, 51);
     Decoded decoded = DecodeCoefficients(EncodeWith(encoder, image, 24));
     EXPECT_EQ(2, decoded.h[0]);
@@ -121,9 +121,9 @@ TEST(EncoderProps, ImageSizeChangesTheFrame) {
     TestEncoder encoder(8, 8, 4, false);
     uint32_t tooWide[2] = {65536, 17};
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
-              vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, tooWide, 8));
+              vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_IMAGE_SIZE, tooWide, 8));
     uint32_t size[2] = {24, 17};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8));
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_IMAGE_SIZE, size, 8));
     CoefImage image = RandomCoefficients(4, 24, 17, 52);
     Decoded decoded = DecodeCoefficients(EncodeWith(encoder, image, 17));
     EXPECT_EQ(24, decoded.width);
@@ -133,12 +133,12 @@ TEST(EncoderProps, ImageSizeChangesTheFrame) {
 
 TEST(EncoderProps, BufferSizeBeforeTheHeaderOnly) {
     TestEncoder encoder(32, 32, 0, false);
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 0));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 0xFFFFFFFFu)); // -1
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 1));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 0));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 0xFFFFFFFFu)); // -1
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 1));
     CoefImage image = RandomCoefficients(0, 32, 32, 53);
     ASSERT_EQ(0u, encoder.Band(image, 32, 0, image.geometry.mcuRows));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENC_BUFFER_SIZE, 4096));
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 4096));
     ASSERT_EQ(0u, encoder.Destroy());
     EXPECT_GT(encoder.sink.writeCalls, 100u); // every block flushed
     Decoded decoded = DecodeCoefficients(encoder.sink.bytes);
@@ -150,7 +150,7 @@ TEST(EncoderProps, BufferSizeBeforeTheHeaderOnly) {
 TEST(EncoderProps, ApplicationDataIsReadWhenTheHeaderIsWritten) {
     TestEncoder encoder(8, 8, 4, false);
     uint8_t app[] = {0xFF, 0xE2, 0x00, 0x04, 0x11, 0x22};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_APP_DATA, app, sizeof(app)));
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_APP_DATA, app, sizeof(app)));
     app[5] = 0x33;
     CoefImage image = RandomCoefficients(4, 8, 8, 54);
     std::vector<uint8_t> file = EncodeWith(encoder, image, 8);
@@ -174,7 +174,7 @@ TEST(EncoderProgress, ReportsEveryMcuRowAndTheEndOfTheBand) {
     ProgressLog log;
     vltJpgEncProgress progress = {LogProgress, &log};
     ASSERT_EQ(
-        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress, sizeof(progress)));
+        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_PROGRESS, &progress, sizeof(progress)));
     CoefImage image = RandomCoefficients(3, 16, 24, 55);
     ASSERT_EQ(0u, encoder.Band(image, 24, 0, 3));
     EXPECT_EQ((std::vector<uint32_t>{33, 66, 100, 100}), log.percents);
@@ -186,7 +186,7 @@ TEST(EncoderProgress, NonZeroAnswerCancels) {
     log.stopAfter = 2;
     vltJpgEncProgress progress = {LogProgress, &log};
     ASSERT_EQ(
-        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_PROGRESS, &progress, sizeof(progress)));
+        0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_PROGRESS, &progress, sizeof(progress)));
     CoefImage image = RandomCoefficients(3, 16, 24, 56);
     EXPECT_EQ(VLTJPG_ERR_CANCELLED, encoder.Band(image, 24, 0, 3));
     EXPECT_EQ(2u, log.percents.size());

@@ -14,7 +14,7 @@ std::vector<uint8_t> EncodeInRuns(const CoefImage &image, uint32_t width, uint32
                                   uint32_t mode, const std::vector<int> &lengths,
                                   uint32_t interval) {
     TestEncoder encoder(width, height, mode, false);
-    EXPECT_EQ(0u, encoder.Set(VLTJPG_ENC_RESTART, interval));
+    EXPECT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_RESTART, interval));
     const Geometry &g = image.geometry;
     int total = g.mcuColumns * g.mcuRows;
     for (int first = 0, n = 0; first < total; ++n) {
@@ -84,7 +84,7 @@ TEST(RunPosition, ImageSizePropertyStartsOverAtTheFirstMcu) {
     int count = 1;
     ASSERT_EQ(0u, encoder.Run(image, 0, count, 0, 0));
     uint32_t size[2] = {16, 8};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8));
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_IMAGE_SIZE, size, 8));
     count = 1;
     EXPECT_EQ(VLTJPG_ERR_DATA, encoder.Run(image, 1, count, 1, 0));
     count = 1;

@@ -132,7 +132,7 @@ TEST(EncoderMemory, RefusingHostFallsBackToThePlatformHeap) {
 vltJpgResult EncodeImageOnto(TestEncoder &encoder, const CoefImage &image, uint32_t width,
                              uint32_t height, ByteSink &imageSink) {
     uint32_t size[2] = {width, height};
-    vltJpgResult result = vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENC_IMAGE_SIZE, size, 8);
+    vltJpgResult result = vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_IMAGE_SIZE, size, 8);
     if (result != 0)
         return result;
     CoefBand band(image);
@@ -145,8 +145,8 @@ vltJpgResult EncodeImageOnto(TestEncoder &encoder, const CoefImage &image, uint3
 // restart markers at RST0 with a full interval.
 TEST(EncoderSeveralImages, EveryImageStartsAtRst0) {
     TestEncoder encoder(48, 32, 0, true);
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_RESTART, 5));
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 70)); // header rewritten with the DRI
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_RESTART, 5));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY, 70)); // header rewritten with the DRI
     std::vector<uint8_t> tables = TablesOnly(encoder.sink.bytes);
     ASSERT_GE(FindMarker(tables, 0xDD), 0);
     for (uint32_t n = 0; n < 2; ++n) {
@@ -174,7 +174,7 @@ TEST(EncoderSeveralImages, QualityChangeRewritesTheCreationHeader) {
     ByteSink firstSink;
     ASSERT_EQ(0u, EncodeImageOnto(encoder, first, 32, 16, firstSink));
     std::vector<uint8_t> firstBytes = firstSink.bytes;
-    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENC_QUALITY, 50));
+    ASSERT_EQ(0u, encoder.Set(VLTJPG_ENCPROP_QUALITY, 50));
     EXPECT_EQ(firstBytes, firstSink.bytes);
     std::vector<uint8_t> tables = TablesOnly(encoder.sink.bytes);
     CoefImage second = RandomCoefficients(3, 32, 16, 91);

@@ -297,9 +297,9 @@ vltJpgResult EncodeOnce(const vltJpgEncCreateInfo &info, const CoefImage &image,
     vltJpgResult result = vltJpgEncoderCreate(&encoder, &info);
     if (result != 0)
         return result;
-    const uint32_t words[][2] = {{VLTJPG_ENC_QUALITY, options.quality},
-                                 {VLTJPG_ENC_RESTART, options.restartInterval},
-                                 {VLTJPG_ENC_QUALITY_MODE, options.qualityMode}};
+    const uint32_t words[][2] = {{VLTJPG_ENCPROP_QUALITY, options.quality},
+                                 {VLTJPG_ENCPROP_RESTART, options.restartInterval},
+                                 {VLTJPG_ENCPROP_QUALITY_MODE, options.qualityMode}};
     for (const auto &word : words) {
         uint32_t value = word[1];
         if (result == 0)
