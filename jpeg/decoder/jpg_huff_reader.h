@@ -95,9 +95,15 @@ uint32_t JpgHufRead(JpgHufReader *reader);
 uint32_t JpgScanHufRead(JpgHufReader *reader);
 
 // Decodes one block into `coef` (64 values in natural order, zero on entry
-// except where this call writes). Returns 0 (also when a marker stops the
-// data: the marker is left pending) or 0x8010 when the data ran out or a
-// table the component names is undefined.
+// except where this call writes) and sets the component's DC predictor and
+// last nonzero index. A block whose data stops at a marker leaves the marker
+// pending (reader on the byte after it, 8 bits left) and the block and the
+// predictor as they were; later calls return 0 at once until the marker is
+// cleared. Returns 0, or 0x8010 when the data ran out without a marker or a
+// table the component names is undefined (so a scan naming an undefined
+// table fails here instead of reading through a null table). Between blocks
+// the reader holds 0..8 bits left; a block longer than the slack refills
+// inside itself.
 uint32_t JpgDecBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *comp);
 // Same contract, built for processors with 32-bit registers.
 uint32_t JpgDecBlock_ARMV5(JpgHufReader *reader, int16_t *coef, JpgDecComponent *comp);

@@ -285,6 +285,26 @@ TEST_P(BlockDecoderTest, RandomBlocksAcrossRefillsAndStuffing) {
     }
 }
 
+TEST_P(BlockDecoderTest, BlocksLongerThanTheSlackDecode) {
+    // Every AC coefficient of category 10 with long codes: about 200 bytes
+    // a block, so blocks started shortly before the refill point run past
+    // the 128 bytes of slack and refill inside the block.
+    std::mt19937 rng(17);
+    std::vector<int16_t> blocks(60 * 64);
+    for (size_t i = 0; i < blocks.size(); ++i)
+        blocks[i] = static_cast<int16_t>((rng() % 2 ? 1 : -1) * (512 + rng() % 512));
+    for (size_t b = 0; b < 60; ++b)
+        blocks[b * 64] = static_cast<int16_t>(blocks[b * 64] / 2);
+    std::vector<uint8_t> data = EncodeBlocks(blocks);
+    ASSERT_GT(data.size(), 60u * 180);
+    ReaderFixture f(256);
+    f.DefineStandard();
+    f.Bind(data);
+    JpgDecComponent comp = huff::MakeComponent();
+    Decoded d = DecodeBlocks(GetParam(), f, comp, 60);
+    EXPECT_EQ(d.coef, blocks);
+}
+
 TEST_P(BlockDecoderTest, LibjpegScanWithRestartMarkers) {
     oracle::EncodeOptions options;
     options.width = 128;
