@@ -14,7 +14,7 @@ using huff::Code;
 using huff::EntropyWriter;
 using huff::LastZigzag;
 using huff::ReaderFixture;
-using huff::TableSpec;
+using huff::TableDefinition;
 
 namespace {
 
@@ -33,11 +33,11 @@ Lookup LookUp(const uint16_t *table, uint32_t window) {
     return {static_cast<int>(sub >> 6), 8 + static_cast<int>(sub & 63)};
 }
 
-// Every code of `spec` looks up to its symbol and length, whatever bits follow it.
-void ExpectEveryCodeDecodes(const uint16_t *table, const TableSpec &spec) {
-    std::vector<Code> codes = huff::CanonicalCodes(spec);
+// Every code of `definition` looks up to its symbol and length, whatever bits follow it.
+void ExpectEveryCodeDecodes(const uint16_t *table, const TableDefinition &definition) {
+    std::vector<Code> codes = huff::CanonicalCodes(definition);
     std::mt19937 rng(7);
-    for (uint8_t symbol : spec.values) {
+    for (uint8_t symbol : definition.values) {
         const Code &code = codes[symbol];
         for (int trial = 0; trial < 4; ++trial) {
             uint32_t filler = rng() & ((1u << (16 - code.length)) - 1);
@@ -49,15 +49,15 @@ void ExpectEveryCodeDecodes(const uint16_t *table, const TableSpec &spec) {
     }
 }
 
-TableSpec MakeSpec(std::vector<std::pair<int, int>> lengthCounts) {
-    TableSpec spec;
+TableDefinition MakeDefinition(std::vector<std::pair<int, int>> lengthCounts) {
+    TableDefinition definition;
     int symbol = 0;
     for (auto [length, count] : lengthCounts) {
-        spec.bits[length] = static_cast<uint8_t>(count);
+        definition.bits[length] = static_cast<uint8_t>(count);
         for (int i = 0; i < count; ++i)
-            spec.values.push_back(static_cast<uint8_t>(symbol++));
+            definition.values.push_back(static_cast<uint8_t>(symbol++));
     }
-    return spec;
+    return definition;
 }
 
 using BlockDecoder = uint32_t (*)(JpgHufReader *, int16_t *, JpgDecComponent *);
@@ -109,11 +109,11 @@ TEST(DerivedTableTest, AnnexKTablesDecodeEveryCode) {
     for (bool ac : {false, true}) {
         for (bool chroma : {false, true}) {
             ReaderFixture f;
-            TableSpec spec = huff::StandardTable(ac, chroma);
-            ASSERT_EQ(f.Define(ac, 1, spec), 0u);
+            TableDefinition definition = huff::StandardTable(ac, chroma);
+            ASSERT_EQ(f.Define(ac, 1, definition), 0u);
             const uint16_t *table = ac ? f.reader()->acTables[1] : f.reader()->dcTables[1];
             ASSERT_NE(table, nullptr);
-            ExpectEveryCodeDecodes(table, spec);
+            ExpectEveryCodeDecodes(table, definition);
         }
     }
 }
@@ -134,25 +134,25 @@ TEST(DerivedTableTest, LuminanceDcEntriesArePacked) {
 
 TEST(DerivedTableTest, SixteenBitCodesDecode) {
     ReaderFixture f;
-    TableSpec spec = MakeSpec({{2, 2}, {3, 1}, {9, 3}, {12, 2}, {16, 5}});
-    ASSERT_EQ(f.Define(1, 2, spec), 0u);
-    ExpectEveryCodeDecodes(f.reader()->acTables[2], spec);
+    TableDefinition definition = MakeDefinition({{2, 2}, {3, 1}, {9, 3}, {12, 2}, {16, 5}});
+    ASSERT_EQ(f.Define(1, 2, definition), 0u);
+    ExpectEveryCodeDecodes(f.reader()->acTables[2], definition);
 }
 
 TEST(DerivedTableTest, LongCodesUnderManyPrefixesGetRoom) {
     // 128 9-bit codes spread over 64 prefixes and a 16-bit code behind a
     // further one need 384 second-level entries.
     ReaderFixture f;
-    TableSpec spec = MakeSpec({{1, 1}, {9, 128}, {16, 2}});
-    ASSERT_EQ(f.Define(1, 0, spec), 0u);
-    ExpectEveryCodeDecodes(f.reader()->acTables[0], spec);
+    TableDefinition definition = MakeDefinition({{1, 1}, {9, 128}, {16, 2}});
+    ASSERT_EQ(f.Define(1, 0, definition), 0u);
+    ExpectEveryCodeDecodes(f.reader()->acTables[0], definition);
 }
 
 TEST(DerivedTableTest, InvalidDefinitionsAreRefused) {
     ReaderFixture f;
-    EXPECT_EQ(f.Define(0, 0, MakeSpec({{1, 3}})), VLTJPG_ERR_ARGUMENT); // over-subscribed
-    EXPECT_EQ(f.Define(0, 0, MakeSpec({{8, 255}, {9, 2}})), VLTJPG_ERR_ARGUMENT);
-    TableSpec tooMany = MakeSpec({{8, 200}});
+    EXPECT_EQ(f.Define(0, 0, MakeDefinition({{1, 3}})), VLTJPG_ERR_ARGUMENT); // over-subscribed
+    EXPECT_EQ(f.Define(0, 0, MakeDefinition({{8, 255}, {9, 2}})), VLTJPG_ERR_ARGUMENT);
+    TableDefinition tooMany = MakeDefinition({{8, 200}});
     tooMany.bits[16] = 57; // 257 codes
     EXPECT_EQ(f.Define(1, 0, tooMany), VLTJPG_ERR_ARGUMENT);
     EXPECT_EQ(f.reader()->acTables[0], nullptr);
@@ -163,13 +163,13 @@ TEST(DerivedTableTest, InvalidDefinitionsAreRefused) {
 
 TEST(DerivedTableTest, TwoHundredFiftySixCodesAreAccepted) {
     ReaderFixture f;
-    TableSpec spec = MakeSpec({{8, 255}});
-    spec.bits[16] = 1;
-    spec.values.push_back(255);
-    ASSERT_EQ(f.Define(1, 3, spec), 0u);
-    ExpectEveryCodeDecodes(f.reader()->acTables[3], spec);
+    TableDefinition definition = MakeDefinition({{8, 255}});
+    definition.bits[16] = 1;
+    definition.values.push_back(255);
+    ASSERT_EQ(f.Define(1, 3, definition), 0u);
+    ExpectEveryCodeDecodes(f.reader()->acTables[3], definition);
     // Each definition adds a table to the list; the old one stays until the end.
-    ASSERT_EQ(f.Define(1, 3, spec), 0u);
+    ASSERT_EQ(f.Define(1, 3, definition), 0u);
     int tables = 0;
     for (JpgDecTableNode *n = f.decoder()->derivedTables; n; n = n->next)
         ++tables;
@@ -566,7 +566,7 @@ TEST_P(BlockDecoderTest, GarbageDataStaysInBounds) {
             byte = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF : rng());
         ReaderFixture f(256);
         f.DefineStandard();
-        TableSpec sparse = MakeSpec({{3, 2}, {16, 3}});
+        TableDefinition sparse = MakeDefinition({{3, 2}, {16, 3}});
         f.Define(0, 1, sparse);
         f.Define(1, 1, sparse);
         f.Bind(data);

@@ -11,7 +11,7 @@
 
 namespace huff {
 
-TableSpec StandardTable(bool ac, bool chroma) {
+TableDefinition StandardTable(bool ac, bool chroma) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
     cinfo.err = jpeg_std_error(&err);
@@ -21,24 +21,24 @@ TableSpec StandardTable(bool ac, bool chroma) {
     jpeg_set_defaults(&cinfo);
     const JHUFF_TBL *table =
         ac ? cinfo.ac_huff_tbl_ptrs[chroma ? 1 : 0] : cinfo.dc_huff_tbl_ptrs[chroma ? 1 : 0];
-    TableSpec spec;
+    TableDefinition definition;
     int total = 0;
     for (int i = 1; i <= 16; ++i) {
-        spec.bits[i] = table->bits[i];
+        definition.bits[i] = table->bits[i];
         total += table->bits[i];
     }
-    spec.values.assign(table->huffval, table->huffval + total);
+    definition.values.assign(table->huffval, table->huffval + total);
     jpeg_destroy_compress(&cinfo);
-    return spec;
+    return definition;
 }
 
-std::vector<Code> CanonicalCodes(const TableSpec &spec) {
+std::vector<Code> CanonicalCodes(const TableDefinition &definition) {
     std::vector<Code> codes(256);
     uint32_t code = 0;
     size_t k = 0;
     for (int length = 1; length <= 16; ++length, code <<= 1) {
-        for (int i = 0; i < spec.bits[length]; ++i, ++code, ++k)
-            codes[spec.values[k]] = Code{code, length};
+        for (int i = 0; i < definition.bits[length]; ++i, ++code, ++k)
+            codes[definition.values[k]] = Code{code, length};
     }
     return codes;
 }
@@ -172,11 +172,11 @@ ReaderFixture::~ReaderFixture() {
     }
 }
 
-uint32_t ReaderFixture::Define(int tableClass, int number, const TableSpec &spec) {
+uint32_t ReaderFixture::Define(int tableClass, int number, const TableDefinition &definition) {
     JpgHuffTable &def = tableClass ? acDefs_[number & 3] : dcDefs_[number & 3];
     std::memset(&def, 0, sizeof def);
-    std::memcpy(def.bits, spec.bits.data(), 17);
-    std::memcpy(def.values, spec.values.data(), std::min<size_t>(spec.values.size(), 256));
+    std::memcpy(def.bits, definition.bits.data(), 17);
+    std::memcpy(def.values, definition.values.data(), std::min<size_t>(definition.values.size(), 256));
     return JpgDecSetHuffTable(dec_.get(), number, tableClass);
 }
 

@@ -15,20 +15,20 @@
 namespace huff {
 
 // BITS[1..16] (index 0 unused) and HUFFVAL of one table.
-struct TableSpec {
+struct TableDefinition {
     std::vector<uint8_t> bits = std::vector<uint8_t>(17, 0);
     std::vector<uint8_t> values;
 };
 
 // ITU T.81 Annex K tables as libjpeg-turbo installs them.
-TableSpec StandardTable(bool ac, bool chroma);
+TableDefinition StandardTable(bool ac, bool chroma);
 
 // Canonical codes of a table, by symbol: length 0 = symbol absent.
 struct Code {
     uint32_t bits = 0;
     int length = 0;
 };
-std::vector<Code> CanonicalCodes(const TableSpec &spec);
+std::vector<Code> CanonicalCodes(const TableDefinition &definition);
 
 // Stream over a byte vector through the codec's stream callback.
 struct CallbackStream {
@@ -71,7 +71,7 @@ public:
     ReaderFixture(const ReaderFixture &) = delete;
     ReaderFixture &operator=(const ReaderFixture &) = delete;
 
-    uint32_t Define(int tableClass, int number, const TableSpec &spec);
+    uint32_t Define(int tableClass, int number, const TableDefinition &definition);
     void DefineStandard(); // DC 0 and AC 0: Annex K luminance
     void Bind(const std::vector<uint8_t> &data);
 
