@@ -176,7 +176,8 @@ uint32_t ReaderFixture::Define(int tableClass, int number, const TableDefinition
     JpgHuffTable &def = tableClass ? acDefs_[number & 3] : dcDefs_[number & 3];
     std::memset(&def, 0, sizeof def);
     std::memcpy(def.bits, definition.bits.data(), 17);
-    std::memcpy(def.values, definition.values.data(), std::min<size_t>(definition.values.size(), 256));
+    const size_t count = std::min<size_t>(definition.values.size(), 256);
+    std::memcpy(def.values, definition.values.data(), count);
     return JpgDecSetHuffTable(dec_.get(), number, tableClass);
 }
 
