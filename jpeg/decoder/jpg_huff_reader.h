@@ -86,10 +86,13 @@ uint32_t JpgHufReset(JpgHufReader *reader, uint32_t bitOffset);
 uint32_t JpgScanHufReset(JpgHufReader *reader, uint32_t bitOffset);
 // Binds a scan reader (data start already set) to the decoder's stream,
 // taking the scan parameters from the main reader, and fills it from the
-// data start, leaving the stream where it was.
+// data start, leaving the stream where it was. Data that ends within the
+// first fill ends in an appended EOI, as after any refill.
 uint32_t JpgScanHufInit(JpgHufReader *reader, JpgDecoder *dec);
-// Refill at the refill point: the slack moves to the front and the next
-// chunk is read behind it. 0, or 0x8010 (nothing to do, or data exhausted).
+// Refill at the refill point: the bytes held past the refill point move to
+// the front and the stream is read straight behind them (no gap after a
+// short read). 0, or 0x8010: not at the refill point yet, stream already
+// ended, or the position ran past the buffered bytes (end flag set).
 uint32_t JpgHufRead(JpgHufReader *reader);
 // JpgHufRead for a scan reader sharing the stream with other readers.
 uint32_t JpgScanHufRead(JpgHufReader *reader);
