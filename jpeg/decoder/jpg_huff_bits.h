@@ -102,9 +102,10 @@ public:
     // Reads an s-bit magnitude (1 <= s <= 16) and extends its sign
     // (T.81 F.2.2.1): a leading 0 bit means a negative value.
     inline int32_t Receive(int32_t s) {
-        const int32_t v = static_cast<int32_t>(Peek(s));
+        const uint32_t mask = (1u << s) - 1;
         bits_ -= s;
-        return v - (((v >> (s - 1)) - 1) & ((1 << s) - 1));
+        const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(acc_ >> bits_) & mask);
+        return v - static_cast<int32_t>(static_cast<uint32_t>((v >> (s - 1)) - 1) & mask);
     }
 
     inline void Skip(int32_t s) { bits_ -= s; }
