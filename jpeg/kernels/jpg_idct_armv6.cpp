@@ -92,6 +92,16 @@ inline void JpgTranspose4(JpgVec *v) {
 
 inline JpgVec JpgVecDescale(JpgVec x) { return JpgVecSar(x, kJpgOutShift); }
 
+#if !defined(__SSE2__)
+// Clamps descaled values to 0..255 without branches.
+inline JpgVec JpgVecClamp(JpgVec x) {
+    JpgVecSigned v = reinterpret_cast<JpgVecSigned>(x);
+    v &= ~(v >> 31);                   // negatives to 0
+    v = (v | ((255 - v) >> 31)) & 255; // above 255 to 255
+    return reinterpret_cast<JpgVec>(v);
+}
+#endif
+
 // Writes `count` (8 or 4) descaled values of one row, clamped to 0..255,
 // from its left and right column halves.
 inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec right,
@@ -104,14 +114,8 @@ inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec ri
     const __m128i packed = _mm_packus_epi16(words, words);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes), packed);
 #else
-    for (JpgVec *half : {&left, &right}) {
-        JpgVecSigned v = reinterpret_cast<JpgVecSigned>(*half);
-        v &= ~(v >> 31);                   // negatives to 0
-        v = (v | ((255 - v) >> 31)) & 255; // above 255 to 255
-        *half = reinterpret_cast<JpgVec>(v);
-    }
-    const JpgVecBytes l = __builtin_convertvector(left, JpgVecBytes);
-    const JpgVecBytes r = __builtin_convertvector(right, JpgVecBytes);
+    const JpgVecBytes l = __builtin_convertvector(JpgVecClamp(left), JpgVecBytes);
+    const JpgVecBytes r = __builtin_convertvector(JpgVecClamp(right), JpgVecBytes);
     std::memcpy(bytes, &l, sizeof l);
     std::memcpy(bytes + 4, &r, sizeof r);
 #endif
