@@ -87,6 +87,14 @@ struct JpgOutput {
     }
 };
 
+// Clamps and writes `count` descaled values as one output row.
+template <typename Clamp>
+inline void JpgPutSamples(const JpgOutput &o, uint8_t *row, const JpgFix *values,
+                          int32_t count) {
+    for (int32_t c = 0; c < count; ++c)
+        o.Put(row, c, Clamp::Sample(values[c]));
+}
+
 inline JpgOutput JpgMakeOutput(uint8_t *out, int32_t step, int32_t pitch, int32_t lineDoubling) {
     return JpgOutput{out, step, pitch, lineDoubling ? pitch / 2 : 0};
 }
@@ -212,14 +220,8 @@ inline void JpgTwoPass8(const JpgOutput &o, const int16_t *coef, const int32_t *
         flow([&](int32_t i) { return i == 0 ? a[0] + kJpgLevelShift : a[i]; },
              [&](JpgFix s0, JpgFix s1, JpgFix s2, JpgFix s3, JpgFix s4, JpgFix s5, JpgFix s6,
                  JpgFix s7) {
-                 o.Put(row, 0, Clamp::Sample(s0));
-                 o.Put(row, 1, Clamp::Sample(s1));
-                 o.Put(row, 2, Clamp::Sample(s2));
-                 o.Put(row, 3, Clamp::Sample(s3));
-                 o.Put(row, 4, Clamp::Sample(s4));
-                 o.Put(row, 5, Clamp::Sample(s5));
-                 o.Put(row, 6, Clamp::Sample(s6));
-                 o.Put(row, 7, Clamp::Sample(s7));
+                 const JpgFix values[8] = {s0, s1, s2, s3, s4, s5, s6, s7};
+                 JpgPutSamples<Clamp>(o, row, values, 8);
              });
     }
 }
@@ -287,10 +289,8 @@ struct JpgScalarPasses4 {
             uint8_t *row = o.Row(r);
             JpgFlow4(a[0] + kJpgLevelShift, a[1], a[2], a[3],
                      [&](JpgFix s0, JpgFix s1, JpgFix s2, JpgFix s3) {
-                         o.Put(row, 0, Clamp::Sample(s0));
-                         o.Put(row, 1, Clamp::Sample(s1));
-                         o.Put(row, 2, Clamp::Sample(s2));
-                         o.Put(row, 3, Clamp::Sample(s3));
+                         const JpgFix values[4] = {s0, s1, s2, s3};
+                         JpgPutSamples<Clamp>(o, row, values, 4);
                      });
         }
     }

@@ -101,6 +101,15 @@ Decoded DecodeBlocks(BlockDecoder decode, ReaderFixture &f, JpgDecComponent &com
 
 class BlockDecoderTest : public ::testing::TestWithParam<BlockDecoder> {};
 
+// A reader with the standard luminance tables bound to `data`.
+std::unique_ptr<ReaderFixture> StandardReader(const std::vector<uint8_t> &data,
+                                              uint32_t chunk = 256) {
+    auto f = std::make_unique<ReaderFixture>(chunk);
+    f->DefineStandard();
+    f->Bind(data);
+    return f;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- tables
@@ -264,9 +273,8 @@ TEST_P(BlockDecoderTest, RandomBlocksAcrossRefillsAndStuffing) {
     std::vector<int16_t> blocks = huff::RandomBlocks(1500, 11);
     std::vector<uint8_t> data = EncodeBlocks(blocks);
     ASSERT_GT(std::count(data.begin(), data.end(), 0xFF), 100);
-    ReaderFixture f(256);
-    f.DefineStandard();
-    f.Bind(data);
+    auto fixture = StandardReader(data);
+    ReaderFixture &f = *fixture;
     JpgDecComponent comp = huff::MakeComponent();
     Decoded d = DecodeBlocks(GetParam(), f, comp, 1500);
     ASSERT_EQ(d.coef, blocks);
@@ -297,9 +305,8 @@ TEST_P(BlockDecoderTest, BlocksLongerThanTheSlackDecode) {
         blocks[b * 64] = static_cast<int16_t>(blocks[b * 64] / 2);
     std::vector<uint8_t> data = EncodeBlocks(blocks);
     ASSERT_GT(data.size(), 60u * 180);
-    ReaderFixture f(256);
-    f.DefineStandard();
-    f.Bind(data);
+    auto fixture = StandardReader(data);
+    ReaderFixture &f = *fixture;
     JpgDecComponent comp = huff::MakeComponent();
     Decoded d = DecodeBlocks(GetParam(), f, comp, 60);
     EXPECT_EQ(d.coef, blocks);
@@ -363,9 +370,8 @@ TEST_P(BlockDecoderTest, MarkerInsideABlockStopsIt) {
     data.push_back(0xFF);
     data.push_back(0xD3);
     data.push_back(0x12);
-    ReaderFixture f(256);
-    f.DefineStandard();
-    f.Bind(data);
+    auto fixture = StandardReader(data);
+    ReaderFixture &f = *fixture;
     JpgDecComponent comp = huff::MakeComponent();
     int16_t coef[64] = {};
     ASSERT_EQ(GetParam()(f.reader(), coef, &comp), 0u);
@@ -511,9 +517,8 @@ TEST_P(BlockDecoderTest, UndefinedTableIsAnError) {
 TEST_P(BlockDecoderTest, ResetRepositionsInsideAndOutsideTheBuffer) {
     std::vector<int16_t> blocks = huff::RandomBlocks(800, 21);
     std::vector<uint8_t> data = EncodeBlocks(blocks);
-    ReaderFixture f(256);
-    f.DefineStandard();
-    f.Bind(data);
+    auto fixture = StandardReader(data);
+    ReaderFixture &f = *fixture;
     JpgDecComponent comp = huff::MakeComponent();
     std::vector<uint32_t> positions;
     std::vector<int> predictors;
