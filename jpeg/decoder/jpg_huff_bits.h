@@ -191,19 +191,24 @@ private:
             ++next_;
             return byte;
         }
+        // 0xFF 0x00 is a data 0xFF; 0xFF before anything else starts a
+        // marker, possibly after fill bytes (0xFF 0xFF ...). Fill bytes are
+        // looked at, not taken, so next_ stays after the last data byte.
+        std::ptrdiff_t fill = 0;
         for (;;) {
-            if (next_ + 1 >= end_ && !RefillInside())
+            if (next_ + fill + 1 >= end_ && !RefillInside())
                 return Stop();
-            if (next_[1] == 0x00) {
-                next_ += 2;
+            const uint8_t follower = next_[fill + 1];
+            if (follower == 0x00) {
+                next_ += fill + 2; // stray fill bytes before a data 0xFF are dropped
                 stuffed_ = true;
                 return 0xFF;
             }
-            if (next_[1] != 0xFF)
+            if (follower != 0xFF)
                 break;
-            ++next_; // a fill byte before a marker
+            ++fill;
         }
-        markerAt_ = next_;
+        markerAt_ = next_ + fill;
         return Stop();
     }
 
@@ -242,13 +247,16 @@ private:
     // Returns the whole unread bytes: the reader ends on the byte holding
     // the next unread bit, with 0..8 bits left in it.
     void GiveBack(int32_t unread) {
-        const uint8_t *p = PreviousByte(next_);
-        if (!stuffed_ && unread > 8) {
+        if (!stuffed_) {
             // No stuffed byte was taken: the bytes step back one for one.
-            const std::ptrdiff_t steps = std::min<std::ptrdiff_t>((unread - 1) / 8, p - start_);
-            p -= steps;
-            unread -= static_cast<int32_t>(8 * steps);
+            const uint8_t *p = next_ - 1;
+            const std::ptrdiff_t steps =
+                unread > 8 ? std::min<std::ptrdiff_t>((unread - 1) / 8, p - start_) : 0;
+            reader_->position = const_cast<uint8_t *>(p - steps);
+            reader_->bitsLeft = unread - static_cast<int32_t>(8 * steps);
+            return;
         }
+        const uint8_t *p = PreviousByte(next_);
         while (unread > 8 && p > start_) {
             p = PreviousByte(p);
             unread -= 8;

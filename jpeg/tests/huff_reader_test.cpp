@@ -392,6 +392,36 @@ TEST_P(BlockDecoderTest, MarkerInsideABlockStopsIt) {
         EXPECT_EQ(c, 0);
 }
 
+TEST_P(BlockDecoderTest, FillBytesBeforeAMarker) {
+    std::vector<int16_t> blocks = huff::RandomBlocks(3, 8, 40);
+    std::vector<uint8_t> data =
+        EncodeBlocks(std::vector<int16_t>(blocks.begin(), blocks.begin() + 128), false);
+    const size_t firstFill = data.size();
+    data.insert(data.end(), {0xFF, 0xFF, 0xFF, 0xD5});
+    std::vector<uint8_t> rest =
+        EncodeBlocks(std::vector<int16_t>(blocks.begin() + 128, blocks.end()));
+    data.insert(data.end(), rest.begin(), rest.end());
+    auto fixture = StandardReader(data);
+    JpgHufReader *r = fixture->reader();
+    JpgDecComponent comp = huff::MakeComponent();
+    Decoded d = DecodeBlocks(GetParam(), *fixture, comp, 2);
+    EXPECT_TRUE(std::equal(d.coef.begin(), d.coef.end(), blocks.begin()));
+    // The reader ends on the data, not inside the fill bytes.
+    const uint8_t *fill = r->buffer + firstFill;
+    EXPECT_TRUE(r->position < fill || (r->position == fill && r->bitsLeft == 8));
+    // The next block stops on the marker, past the fill bytes.
+    int16_t coef[64] = {};
+    ASSERT_EQ(GetParam()(r, coef, &comp), 0u);
+    EXPECT_EQ(r->marker, 0xD5u);
+    EXPECT_EQ(r->position, fill + 4);
+    EXPECT_EQ(r->bitsLeft, 8);
+    // Once the marker is cleared, as at a restart, decoding resumes.
+    r->marker = 0;
+    comp.dcPredictor = 0;
+    ASSERT_EQ(GetParam()(r, coef, &comp), 0u);
+    EXPECT_TRUE(std::equal(coef, coef + 64, blocks.begin() + 128));
+}
+
 TEST_P(BlockDecoderTest, TruncatedDataNeverReadsOutside) {
     std::vector<int16_t> blocks = huff::RandomBlocks(40, 9);
     std::vector<uint8_t> full = EncodeBlocks(blocks, false);
