@@ -355,12 +355,12 @@ typedef struct MDirFind {
     void *entry;          /* the struct dirent last read */
 } MDirFind;
 
-/* Starts a search. spec is a directory (with or without its trailing
+/* Starts a search. pattern is a directory (with or without its trailing
  * separator) or a directory, a separator ('/' or '\\') and a pattern with
  * the wildcards '*' and '?' matched without regard to ASCII case; "*" and
  * "*.*" mean every entry. Null when the directory cannot be opened. */
-MDirFind *MDirStartFindS(const char *spec, const uint32_t *mode);
-MDirFind *MDirStartFindExS(const char *spec, const uint32_t *mode);
+MDirFind *MDirStartFindS(const char *pattern, const uint32_t *mode);
+MDirFind *MDirStartFindExS(const char *pattern, const uint32_t *mode);
 /* 1 with the next entry: name receives directory + entry name (the caller
  * makes room for both) and isDirectory 1 or 0 (a regular file). 0 and an
  * empty name at the end. Entries whose status cannot be read, and entries

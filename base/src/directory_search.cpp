@@ -17,10 +17,10 @@ namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// The part of a search specification after its last separator.
-const char *lastComponent(const char *spec) {
-    const char *component = spec;
-    for (const char *c = spec; *c; ++c) {
+// The part of a search pattern after its last separator.
+const char *lastComponent(const char *pattern) {
+    const char *component = pattern;
+    for (const char *c = pattern; *c; ++c) {
         if (isSeparator(*c))
             component = c + 1;
     }
@@ -49,14 +49,14 @@ void lowerInPlace(char *text) {
         *text = WildcardLower(*text);
 }
 
-// A specification whose last component holds a wildcard is a directory and
+// A pattern whose last component holds a wildcard is a directory and
 // a pattern; anything else names the directory alone, which gets its
 // trailing separator here so that entry paths can be formed by appending
 // the entry name.
-bool splitSpecification(const char *spec, MDirFind *find) {
-    const char *component = lastComponent(spec);
+bool splitPattern(const char *pattern, MDirFind *find) {
+    const char *component = lastComponent(pattern);
     if (holdsWildcard(component)) {
-        find->directory = copyText(spec, size_t(component - spec), 0);
+        find->directory = copyText(pattern, size_t(component - pattern), 0);
         if (!meansEveryEntry(component)) {
             find->pattern = copyText(component, std::strlen(component), 0);
             if (!find->pattern)
@@ -65,9 +65,9 @@ bool splitSpecification(const char *spec, MDirFind *find) {
         }
         return find->directory != nullptr;
     }
-    const size_t length = std::strlen(spec);
-    find->directory = copyText(spec, length, 1);
-    if (find->directory && length > 0 && !isSeparator(spec[length - 1])) {
+    const size_t length = std::strlen(pattern);
+    find->directory = copyText(pattern, length, 1);
+    if (find->directory && length > 0 && !isSeparator(pattern[length - 1])) {
         find->directory[length] = '/';
         find->directory[length + 1] = 0;
     }
@@ -125,13 +125,13 @@ uint32_t findNext(MDirFind *find, char *path, struct stat *status) {
 
 extern "C" {
 
-MDirFind *MDirStartFindS(const char *spec, const uint32_t *mode) {
-    if (!spec || !mode)
+MDirFind *MDirStartFindS(const char *pattern, const uint32_t *mode) {
+    if (!pattern || !mode)
         return nullptr;
     auto *find = static_cast<MDirFind *>(std::calloc(1, sizeof(MDirFind)));
     if (!find)
         return nullptr;
-    if (!splitSpecification(spec, find) || !(find->dirStream = opendir(find->directory))) {
+    if (!splitPattern(pattern, find) || !(find->dirStream = opendir(find->directory))) {
         releaseFind(find);
         return nullptr;
     }
@@ -139,7 +139,7 @@ MDirFind *MDirStartFindS(const char *spec, const uint32_t *mode) {
     return find;
 }
 
-MDirFind *MDirStartFindExS(const char *spec, const uint32_t *mode) { return MDirStartFindS(spec, mode); }
+MDirFind *MDirStartFindExS(const char *pattern, const uint32_t *mode) { return MDirStartFindS(pattern, mode); }
 
 uint32_t MDirFindNextS(MDirFind *find, char *name, uint32_t *isDirectory) {
     struct stat status;

@@ -100,10 +100,10 @@ struct Found {
 
 // Runs a whole search with MDirFindNextS. The name buffer is large, and its
 // state after the last entry (an empty string) is checked too.
-std::set<Found> search(const std::string &spec, uint32_t mode) {
+std::set<Found> search(const std::string &pattern, uint32_t mode) {
     std::set<Found> found;
-    MDirFind *find = MDirStartFindS(spec.c_str(), &mode);
-    EXPECT_NE(find, nullptr) << spec;
+    MDirFind *find = MDirStartFindS(pattern.c_str(), &mode);
+    EXPECT_NE(find, nullptr) << pattern;
     if (!find)
         return found;
     std::vector<char> name(4096, 'Z');
@@ -172,7 +172,7 @@ TEST_F(DirectorySearch, DirectoryWithoutTrailingSeparator) {
     EXPECT_EQ(search(dir_, MDIR_FIND_ALL), everyEntry());
 }
 
-TEST_F(DirectorySearch, SpecificationsThatCannotBeOpened) {
+TEST_F(DirectorySearch, PatternsThatCannotBeOpened) {
     uint32_t mode = MDIR_FIND_ALL;
     EXPECT_EQ(MDirStartFindS("*.c", &mode), nullptr);
     EXPECT_EQ(MDirStartFindS("", &mode), nullptr);
