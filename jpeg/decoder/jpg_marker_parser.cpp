@@ -2,6 +2,7 @@
 // scan's entropy-coded data and sets up frame, tables and scan geometry.
 // Only single-scan sequential Huffman frames with 8-bit samples are taken;
 // everything else is refused here so that the decode loop never meets it.
+#include "common/jpg_markers.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_dec_component.h"
 #include "decoder/jpg_huff_reader.h"
@@ -13,27 +14,6 @@ constexpr uint32_t kBadData = VLTJPG_ERR_DATA;
 constexpr uint32_t kUnsupported = VLTJPG_ERR_UNSUPPORTED;
 
 constexpr int32_t kMaxSamplingFactor = 4;
-
-// Marker codes (second byte after 0xFF).
-enum Marker : uint32_t {
-    kTem = 0x01,
-    kSof0 = 0xC0,
-    kSof1 = 0xC1,
-    kSof2 = 0xC2,
-    kDht = 0xC4,
-    kDac = 0xCC,
-    kRst0 = 0xD0,
-    kRst7 = 0xD7,
-    kSoi = 0xD8,
-    kEoi = 0xD9,
-    kSos = 0xDA,
-    kDqt = 0xDB,
-    kDnl = 0xDC,
-    kDri = 0xDD,
-    kApp0 = 0xE0,
-    kApp15 = 0xEF,
-    kCom = 0xFE,
-};
 
 #define RETURN_IF_FAILED(expr)                                                                     \
     do {                                                                                           \
@@ -136,7 +116,7 @@ uint32_t JpgDecBitPosition(const JpgHufReader *reader) {
 uint32_t SkipToSoi(JpgHufReader *reader) {
     do {
         RETURN_IF_FAILED(JpgDecFindMarker(reader));
-    } while (reader->marker != kSoi);
+    } while (reader->marker != kJpgMarkerSoi);
     return kOk;
 }
 
@@ -521,11 +501,11 @@ bool IsUnsupportedFrame(uint32_t marker) {
 uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     JpgHufReader *reader = dec->reader;
     reader->marker = 0;
-    if (marker == kSof0 || marker == kSof1) {
-        dec->huffTableLimit = marker == kSof0 ? 2 : 4;
+    if (marker == kJpgMarkerSof0 || marker == kJpgMarkerSof1) {
+        dec->huffTableLimit = marker == kJpgMarkerSof0 ? 2 : 4;
         return ReadFrameHeader(dec, 0);
     }
-    if (marker == kSof2) {
+    if (marker == kJpgMarkerSof2) {
         dec->huffTableLimit = 4;
         dec->multiScanMode = kJpgDecProgressive; // not decoded by this codec
         return kUnsupported;
@@ -535,33 +515,33 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
         return kUnsupported;
     }
     switch (marker) {
-    case kTem:
+    case kJpgMarkerTem:
         return kOk;
-    case kDht:
+    case kJpgMarkerDht:
         return ReadDht(dec);
-    case kSoi:
+    case kJpgMarkerSoi:
         return HandleSoi(dec);
-    case kEoi:
+    case kJpgMarkerEoi:
         dec->decodeState = kJpgDecEndOfImage;
         *done = true;
         return kOk;
-    case kSos:
+    case kJpgMarkerSos:
         *done = true;
         return ReadScanHeader(dec);
-    case kDqt:
+    case kJpgMarkerDqt:
         return ReadDqt(dec);
-    case kDnl:
+    case kJpgMarkerDnl:
         return ReadDnl(dec);
-    case kDri:
+    case kJpgMarkerDri:
         return ReadDri(dec);
-    case kCom:
+    case kJpgMarkerCom:
         return SkipSegment(reader);
     default:
         break;
     }
-    if (marker >= kRst0 && marker <= kRst7)
+    if (marker >= kJpgMarkerRst0 && marker <= kJpgMarkerRst7)
         return kOk;
-    if (marker >= kApp0 && marker <= kApp15)
+    if (marker >= kJpgMarkerApp0 && marker <= kJpgMarkerApp15)
         return SkipSegment(reader);
     return kUnsupported; // DAC, DHP, EXP, JPGn, reserved codes
 }

@@ -1,3 +1,4 @@
+#include "common/jpg_markers.h"
 #include "encoder/jpg_bit_writer.h"
 
 #include "encoder/jpg_encoder.h"
@@ -50,7 +51,7 @@ vltJpgResult JpgEncRestart(JpgEncState *state) {
     JpgBitWriter *writer = state->bitWriter;
     JpgHufPadToByte(writer);
     vltJpgResult result =
-        JpgEncWriteMarker(writer, static_cast<uint8_t>(0xD0 + writer->restartNumber));
+        JpgEncWriteMarker(writer, static_cast<uint8_t>(kJpgMarkerRst0 + writer->restartNumber));
     writer->restartNumber = (writer->restartNumber + 1) & 7;
     for (JpgEncComponent *component : state->components) {
         if (component != nullptr) {

@@ -1,20 +1,12 @@
 // Marker writer: the header segments, the trailer and the late size patch.
 // Header bytes go through the bit writer's buffer unstuffed, so header,
 // entropy-coded data and trailer leave in one ordered byte stream.
+#include "common/jpg_markers.h"
 #include "encoder/jpg_bit_writer.h"
 #include "encoder/jpg_encoder.h"
 
 namespace {
 
-constexpr uint8_t kMarkerSOI = 0xD8;
-constexpr uint8_t kMarkerEOI = 0xD9;
-constexpr uint8_t kMarkerAPP0 = 0xE0;
-constexpr uint8_t kMarkerDQT = 0xDB;
-constexpr uint8_t kMarkerSOF0 = 0xC0; // baseline
-constexpr uint8_t kMarkerSOF1 = 0xC1; // extended sequential, Huffman
-constexpr uint8_t kMarkerDHT = 0xC4;
-constexpr uint8_t kMarkerDRI = 0xDD;
-constexpr uint8_t kMarkerSOS = 0xDA;
 constexpr uint32_t kLargestBaselineStep = 255;
 constexpr uint32_t kLargestBaselineSelector = 1;
 constexpr uint8_t kJfifIdentifier[5] = {'J', 'F', 'I', 'F', 0};
@@ -81,7 +73,7 @@ bool NeedsExtendedFrame(const JpgEncState *state) {
 }
 
 void WriteJfif(HeaderOutput &out, const JpgEncState *state) {
-    out.Marker(kMarkerAPP0);
+    out.Marker(kJpgMarkerApp0);
     out.Word(16);
     for (uint8_t byte : kJfifIdentifier)
         out.Byte(byte);
@@ -102,7 +94,7 @@ void WriteQuantTables(HeaderOutput &out, const JpgEncState *state) {
         if (!table || !table->toBeWritten)
             continue;
         bool wide = NeedsWideSteps(table);
-        out.Marker(kMarkerDQT);
+        out.Marker(kJpgMarkerDqt);
         out.Word(wide ? 2 + 1 + 128 : 2 + 1 + 64);
         out.Byte((wide ? 0x10 : 0x00) | number);
         for (int k = 0; k < 64; ++k) {
@@ -118,7 +110,7 @@ void WriteQuantTables(HeaderOutput &out, const JpgEncState *state) {
 
 void WriteFrameHeader(HeaderOutput &out, JpgEncState *state) {
     uint32_t count = static_cast<uint32_t>(state->componentCount);
-    out.Marker(NeedsExtendedFrame(state) ? kMarkerSOF1 : kMarkerSOF0);
+    out.Marker(NeedsExtendedFrame(state) ? kJpgMarkerSof1 : kJpgMarkerSof0);
     out.Word(8 + 3 * count);
     out.Byte(8); // sample precision
     state->heightFieldPosition = out.Position();
@@ -139,7 +131,7 @@ void WriteHuffTable(HeaderOutput &out, JpgHuffTable *table, uint32_t classAndNum
     uint32_t count = 0;
     for (int length = 1; length <= 16; ++length)
         count += table->bits[length];
-    out.Marker(kMarkerDHT);
+    out.Marker(kJpgMarkerDht);
     out.Word(19 + count);
     out.Byte(classAndNumber);
     out.Raw(&table->bits[1], 16);
@@ -159,7 +151,7 @@ void WriteHuffTables(HeaderOutput &out, JpgEncState *state) {
 void WriteRestartInterval(HeaderOutput &out, JpgBitWriter *writer) {
     if (writer->restartInterval == 0)
         return;
-    out.Marker(kMarkerDRI);
+    out.Marker(kJpgMarkerDri);
     out.Word(4);
     out.Word(writer->restartInterval);
     writer->restartCountdown = writer->restartInterval;
@@ -167,7 +159,7 @@ void WriteRestartInterval(HeaderOutput &out, JpgBitWriter *writer) {
 
 void WriteScanHeader(HeaderOutput &out, const JpgEncState *state) {
     uint32_t count = static_cast<uint32_t>(state->componentCount);
-    out.Marker(kMarkerSOS);
+    out.Marker(kJpgMarkerSos);
     out.Word(6 + 2 * count);
     out.Byte(count);
     for (uint32_t i = 0; i < count; ++i) {
@@ -214,7 +206,7 @@ vltJpgResult JpgEncWriteHeader(JpgEncState *state) {
         state->sizeRewrite = 1;
     if (state->appDataLength == 0)
         state->jfifWanted = 1;
-    out.Marker(kMarkerSOI);
+    out.Marker(kJpgMarkerSoi);
     if (state->jfifWanted)
         WriteJfif(out, state);
     if (state->appDataLength != 0)
@@ -234,7 +226,7 @@ vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state) {
     JpgBitWriter *writer = state->bitWriter;
     JpgHufPadToByte(writer);
     HeaderOutput out(writer);
-    out.Marker(kMarkerEOI);
+    out.Marker(kJpgMarkerEoi);
     vltJpgResult flushed = JpgHufFlush(writer);
     JpgStreamFlush(writer->stream, writer->streamCallback);
     return out.Result() != 0 ? out.Result() : flushed;
