@@ -58,10 +58,19 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
 
     const int32_t kept = reader->lastIndexKept < 63 ? reader->lastIndexKept : 63;
     const uint8_t *const natural = jpg_natural_order;
+    const uint32_t *const fast = JpgHufFastTable(acTable);
     int32_t k = 1;
     int32_t last = 0;
     while (k <= kept) {
         bits.Need(kNeed);
+        const uint32_t entry = fast[bits.Peek(kJpgHufFastBits)];
+        if (entry) {
+            bits.Skip(static_cast<int32_t>(entry & 0xFF));
+            k += static_cast<int32_t>((entry >> 8) & 0xFF);
+            coef[natural[k]] = static_cast<int16_t>(entry >> 16);
+            last = k++;
+            continue;
+        }
         const int32_t rs = bits.DecodeSymbol(acTable);
         const int32_t run = rs >> 4;
         s = rs & 15;
@@ -77,6 +86,12 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
     }
     while (k <= 63) {
         bits.Need(kNeed);
+        const uint32_t entry = fast[bits.Peek(kJpgHufFastBits)];
+        if (entry) {
+            bits.Skip(static_cast<int32_t>(entry & 0xFF));
+            k += static_cast<int32_t>((entry >> 8) & 0xFF) + 1;
+            continue;
+        }
         const int32_t rs = bits.DecodeSymbol(acTable);
         s = rs & 15;
         if (s) {

@@ -110,6 +110,11 @@ public:
 
     inline void Skip(int32_t s) { bits_ -= s; }
 
+    // The next `count` bits without using them.
+    inline uint32_t Peek(int32_t count) const {
+        return static_cast<uint32_t>(acc_ >> (bits_ - count)) & ((1u << count) - 1);
+    }
+
     // Ends the block: writes the position of the first unread bit back into
     // the reader and refills it when the refill point was passed. 0, or
     // 0x8010 when the block needed more data than the stream holds.
@@ -142,10 +147,6 @@ public:
     }
 
 private:
-    inline uint32_t Peek(int32_t count) const {
-        return static_cast<uint32_t>(acc_ >> (bits_ - count)) & ((1u << count) - 1);
-    }
-
     // Tops the accumulator up: several bytes at once while no 0xFF is among
     // them, byte by byte otherwise.
     inline void Fill() {
