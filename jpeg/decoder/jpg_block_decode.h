@@ -44,9 +44,12 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
     JpgHufBits<Acc> bits(reader);
     constexpr int32_t kNeed = kJpgBitsPerSymbol<Acc>;
     bits.Need(kNeed);
-    int32_t s = bits.DecodeSymbol(dcTable);
+    const uint32_t dcEntry = JpgHufFastTable(dcTable)[bits.Peek(kJpgHufFastBits)];
     int32_t diff = 0;
-    if (s) {
+    if (dcEntry) {
+        bits.Skip(static_cast<int32_t>(dcEntry & 0xFF));
+        diff = static_cast<int16_t>(dcEntry >> 16);
+    } else if (int32_t s = bits.DecodeSymbol(dcTable)) {
         s = s > kJpgMaxCategory ? kJpgMaxCategory : s;
         diff = JpgReceiveCoefficient(bits, s);
     }
@@ -73,7 +76,7 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         }
         const int32_t rs = bits.DecodeSymbol(acTable);
         const int32_t run = rs >> 4;
-        s = rs & 15;
+        const int32_t s = rs & 15;
         if (s) {
             k += run;
             coef[natural[k]] = static_cast<int16_t>(JpgReceiveCoefficient(bits, s));
@@ -93,7 +96,7 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
             continue;
         }
         const int32_t rs = bits.DecodeSymbol(acTable);
-        s = rs & 15;
+        const int32_t s = rs & 15;
         if (s) {
             if constexpr (kNeed < 32)
                 bits.Need(s);

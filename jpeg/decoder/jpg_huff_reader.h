@@ -27,27 +27,26 @@ constexpr int32_t kJpgHufSlack = 128;
 // 0 marks "no code".
 constexpr int32_t kJpgHufLookupBits = 8;
 constexpr uint16_t kJpgHufSubTableRef = 256u << 6;
-// Tables hold at least this many entries; tables whose long codes need more
-// sub-table room than the usual 320 entries are allocated larger, up to the
-// 1024 entries an entry can address.
-constexpr int32_t kJpgHufTableEntries = 576;
+// The two levels take at most the 1024 entries an entry can address; every
+// table is allocated with room for all of them (the usual tables need 576).
 constexpr int32_t kJpgHufMaxTableEntries = 1024;
 
-// AC tables carry a second, combined lookup behind the room for
-// kJpgHufMaxTableEntries entries: indexed by the next kJpgHufFastBits bits,
-// it gives a whole coefficient when its code and magnitude bits fit in them,
-// so the common short codes take one lookup and no separate receive step.
-// An entry holds the sign-extended value in bits 16..31, the zero run before
-// it in bits 8..11 and the bits used (code plus magnitude) in bits 0..7;
-// 0 means "decode the long way" (longer codes, EOB, ZRL, missing codes).
+// Behind that room every table carries a second, combined lookup: indexed
+// by the next kJpgHufFastBits bits, it gives a whole coefficient (a DC
+// difference, or an AC value with its zero run) when the code and its
+// magnitude bits fit in them, so the common short codes take one lookup and
+// no separate receive step. An entry holds the sign-extended value in bits
+// 16..31, the zero run before it in bits 8..11 and the bits used (code plus
+// magnitude) in bits 0..7; 0 means "decode the long way" (longer codes,
+// EOB, ZRL, missing codes).
 constexpr int32_t kJpgHufFastBits = 10;
 constexpr int32_t kJpgHufFastEntries = 1 << kJpgHufFastBits;
 
-inline const uint32_t *JpgHufFastTable(const uint16_t *acTable) {
-    return reinterpret_cast<const uint32_t *>(acTable + kJpgHufMaxTableEntries);
+inline const uint32_t *JpgHufFastTable(const uint16_t *table) {
+    return reinterpret_cast<const uint32_t *>(table + kJpgHufMaxTableEntries);
 }
-inline uint32_t *JpgHufFastTable(uint16_t *acTable) {
-    return reinterpret_cast<uint32_t *>(acTable + kJpgHufMaxTableEntries);
+inline uint32_t *JpgHufFastTable(uint16_t *table) {
+    return reinterpret_cast<uint32_t *>(table + kJpgHufMaxTableEntries);
 }
 
 struct JpgHufReader {

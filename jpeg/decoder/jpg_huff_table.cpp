@@ -96,24 +96,27 @@ void BuildSecondLevel(const uint8_t *sizes, const uint16_t *codes, const uint8_t
     }
 }
 
-// Combined lookup of an AC table: every kJpgHufFastBits-bit window that
-// starts with the code of a coefficient symbol (size 1..15) followed by all
-// its magnitude bits gets the decoded coefficient.
+// Combined lookup: every kJpgHufFastBits-bit window that starts with the
+// code of a value-carrying symbol followed by all its magnitude bits gets
+// the decoded value. An AC symbol carries a value when its size (low four
+// bits) is 1..15, its run is the high four bits; a DC symbol is the size
+// itself (0 gives the value 0; sizes past 16 are left to the long way).
 void BuildFastTable(const uint8_t *sizes, const uint16_t *codes, const uint8_t *symbols,
-                    int32_t total, uint32_t *fast) {
+                    int32_t total, bool dc, uint32_t *fast) {
     for (int32_t i = 0; i < total; ++i) {
         const int32_t length = sizes[i];
-        const int32_t size = symbols[i] & 15;
+        const int32_t size = dc ? symbols[i] : symbols[i] & 15;
         const int32_t used = length + size;
-        if (size == 0 || used > kJpgHufFastBits)
+        if ((!dc && size == 0) || size > 16 || used > kJpgHufFastBits)
             continue;
-        const uint32_t run = symbols[i] >> 4;
+        const uint32_t run = dc ? 0 : symbols[i] >> 4;
         const int32_t free = kJpgHufFastBits - length;
         for (int32_t rest = 0; rest < (1 << free); ++rest) {
             const int32_t magnitude = rest >> (kJpgHufFastBits - used);
             // A leading 0 bit means a negative value (T.81 F.2.2.1).
-            const int32_t value = magnitude >> (size - 1) ? magnitude
-                                                          : magnitude + 1 - (1 << size);
+            const int32_t value = size == 0 || magnitude >> (size - 1)
+                                      ? magnitude
+                                      : magnitude + 1 - (1 << size);
             fast[(codes[i] << free) | rest] = (static_cast<uint32_t>(value) << 16) |
                                               (run << 8) | static_cast<uint32_t>(used);
         }
@@ -142,10 +145,8 @@ extern "C" uint32_t JpgDecSetHuffTable(JpgDecoder *dec, int32_t number, int32_t 
     const int32_t needed = kFirstLevel + SecondLevelSize(first);
     if (needed > kJpgHufMaxTableEntries)
         return VLTJPG_ERR_ARGUMENT; // sub-tables beyond what an entry can address
-    const int32_t entries = needed > kJpgHufTableEntries ? needed : kJpgHufTableEntries;
     const uint32_t bytes =
-        tableClass ? kJpgHufMaxTableEntries * sizeof(uint16_t) + kJpgHufFastEntries * sizeof(uint32_t)
-                   : static_cast<uint32_t>(entries) * sizeof(uint16_t);
+        kJpgHufMaxTableEntries * sizeof(uint16_t) + kJpgHufFastEntries * sizeof(uint32_t);
 
     auto *node = static_cast<JpgDecTableNode *>(JpgDecAlloc(dec, sizeof(JpgDecTableNode)));
     auto *table = static_cast<uint16_t *>(JpgDecAlloc(dec, bytes));
@@ -157,8 +158,7 @@ extern "C" uint32_t JpgDecSetHuffTable(JpgDecoder *dec, int32_t number, int32_t 
     JpgMemSet(table, 0, bytes);
     JpgMemCopy(table, first, sizeof first);
     BuildSecondLevel(sizes, codes, def->values, total, table);
-    if (tableClass)
-        BuildFastTable(sizes, codes, def->values, total, JpgHufFastTable(table));
+    BuildFastTable(sizes, codes, def->values, total, tableClass == 0, JpgHufFastTable(table));
     node->table = table;
     node->next = dec->derivedTables;
     dec->derivedTables = node;
