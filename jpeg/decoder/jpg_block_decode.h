@@ -69,7 +69,12 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         const uint32_t entry = fast[bits.Peek(kJpgHufFastBits)];
         if (entry) {
             bits.Skip(static_cast<int32_t>(entry & 0xFF));
-            k += static_cast<int32_t>((entry >> 8) & 0xFF);
+            const uint32_t run = (entry >> 8) & 0xFF;
+            if (run == kJpgHufFastEndOfBlock) {
+                k = 64;
+                break;
+            }
+            k += static_cast<int32_t>(run);
             coef[natural[k]] = static_cast<int16_t>(entry >> 16);
             last = k++;
             continue;
@@ -92,7 +97,10 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
         const uint32_t entry = fast[bits.Peek(kJpgHufFastBits)];
         if (entry) {
             bits.Skip(static_cast<int32_t>(entry & 0xFF));
-            k += static_cast<int32_t>((entry >> 8) & 0xFF) + 1;
+            const uint32_t run = (entry >> 8) & 0xFF;
+            if (run == kJpgHufFastEndOfBlock)
+                break;
+            k += static_cast<int32_t>(run) + 1;
             continue;
         }
         const int32_t rs = bits.DecodeSymbol(acTable);

@@ -36,10 +36,12 @@ constexpr int32_t kJpgHufMaxTableEntries = 1024;
 // difference, or an AC value with its zero run) when the code and its
 // magnitude bits fit in them, so the common short codes take one lookup and
 // no separate receive step. An entry holds the sign-extended value in bits
-// 16..31, the zero run before it in bits 8..11 and the bits used (code plus
-// magnitude) in bits 0..7; 0 means "decode the long way" (longer codes,
-// EOB, ZRL, missing codes).
+// 16..31, the zero run before it in bits 8..11 (or, for the end of block,
+// the mark kJpgHufFastEndOfBlock in bits 8..15) and the bits used (code
+// plus magnitude) in bits 0..7; 0 means "decode the long way" (longer
+// codes, ZRL, missing codes).
 constexpr int32_t kJpgHufFastBits = 10;
+constexpr uint32_t kJpgHufFastEndOfBlock = 0x80;
 constexpr int32_t kJpgHufFastEntries = 1 << kJpgHufFastBits;
 
 inline const uint32_t *JpgHufFastTable(const uint16_t *table) {

@@ -99,17 +99,19 @@ void BuildSecondLevel(const uint8_t *sizes, const uint16_t *codes, const uint8_t
 // Combined lookup: every kJpgHufFastBits-bit window that starts with the
 // code of a value-carrying symbol followed by all its magnitude bits gets
 // the decoded value. An AC symbol carries a value when its size (low four
-// bits) is 1..15, its run is the high four bits; a DC symbol is the size
-// itself (0 gives the value 0; sizes past 16 are left to the long way).
+// bits) is 1..15, its run is the high four bits; the AC symbol 0 (end of
+// block) gets the end-of-block mark; a DC symbol is the size itself (0
+// gives the value 0; sizes past 16 are left to the long way).
 void BuildFastTable(const uint8_t *sizes, const uint16_t *codes, const uint8_t *symbols,
                     int32_t total, bool dc, uint32_t *fast) {
     for (int32_t i = 0; i < total; ++i) {
         const int32_t length = sizes[i];
         const int32_t size = dc ? symbols[i] : symbols[i] & 15;
         const int32_t used = length + size;
-        if ((!dc && size == 0) || size > 16 || used > kJpgHufFastBits)
+        const bool endOfBlock = !dc && symbols[i] == 0;
+        if ((!dc && size == 0 && !endOfBlock) || size > 16 || used > kJpgHufFastBits)
             continue;
-        const uint32_t run = dc ? 0 : symbols[i] >> 4;
+        const uint32_t run = dc ? 0 : (endOfBlock ? kJpgHufFastEndOfBlock : symbols[i] >> 4);
         const int32_t free = kJpgHufFastBits - length;
         for (int32_t rest = 0; rest < (1 << free); ++rest) {
             const int32_t magnitude = rest >> (kJpgHufFastBits - used);
