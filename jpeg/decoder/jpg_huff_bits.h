@@ -1,7 +1,9 @@
 // Bit cursor over a Huffman reader's buffer, for one block at a time: the
-// unread bits sit in a register-sized accumulator filled several bytes at a
-// time, byte stuffing is removed on the way in and a marker stops the real
-// data. Between blocks the reader's own fields (position, bits left, bytes
+// unread bits sit at the top of a register-sized accumulator filled several
+// bytes at a time, byte stuffing is removed on the way in and a marker stops
+// the real data. Keeping the next bits at the top lets a lookup take them
+// with a constant shift, so the step from one code to the next is a lookup
+// and a shift by the bits it used. Between blocks the reader's own fields (position, bits left, bytes
 // left, marker, end flag) hold the whole state; Finish() writes it back.
 #ifndef QVJPEG_DECODER_JPG_HUFF_BITS_H
 #define QVJPEG_DECODER_JPG_HUFF_BITS_H
@@ -61,7 +63,7 @@ public:
         if (end_ - next_ >= static_cast<std::ptrdiff_t>(sizeof(Acc))) {
             const Acc taken = JpgLoadBigEndian<Acc>(next_) >> 8;
             if (!JpgHasFFByte(taken)) {
-                acc_ = taken;
+                acc_ = taken << (16 - bits); // the used bits drop off the top
                 bits_ = bits + kAccBits - 16;
                 next_ += sizeof(Acc) - 1;
                 return;
@@ -72,7 +74,7 @@ public:
         // Take the current byte; with 0 bits left it is used up and dropped.
         const int32_t byte = NextByte();
         if (byte >= 0 && bits > 0) {
-            acc_ = static_cast<Acc>(byte);
+            acc_ = static_cast<Acc>(byte) << (kAccBits - bits);
             bits_ = bits;
         }
     }
@@ -92,10 +94,10 @@ public:
     inline int32_t DecodeSymbol(const uint16_t *table) {
         uint32_t entry = table[Peek(kJpgHufLookupBits)];
         if (entry >= kJpgHufSubTableRef) {
-            bits_ -= kJpgHufLookupBits;
+            Skip(kJpgHufLookupBits);
             entry = table[(entry >> 6) + Peek(static_cast<int32_t>(entry & 63))];
         }
-        bits_ -= static_cast<int32_t>(entry & 63);
+        Skip(static_cast<int32_t>(entry & 63));
         return static_cast<int32_t>(entry >> 6);
     }
 
@@ -103,16 +105,19 @@ public:
     // (T.81 F.2.2.1): a leading 0 bit means a negative value.
     inline int32_t Receive(int32_t s) {
         const uint32_t mask = (1u << s) - 1;
-        bits_ -= s;
-        const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(acc_ >> bits_) & mask);
+        const int32_t v = static_cast<int32_t>(Peek(s));
+        Skip(s);
         return v - static_cast<int32_t>(static_cast<uint32_t>((v >> (s - 1)) - 1) & mask);
     }
 
-    inline void Skip(int32_t s) { bits_ -= s; }
+    inline void Skip(int32_t s) {
+        acc_ <<= s;
+        bits_ -= s;
+    }
 
-    // The next `count` bits without using them.
+    // The next `count` bits (1 <= count <= 16) without using them.
     inline uint32_t Peek(int32_t count) const {
-        return static_cast<uint32_t>(acc_ >> (bits_ - count)) & ((1u << count) - 1);
+        return static_cast<uint32_t>(acc_ >> (kAccBits - count));
     }
 
     // Ends the block: writes the position of the first unread bit back into
@@ -154,7 +159,7 @@ private:
             const int32_t count = (kAccBits - 1 - bits_) >> 3;
             const Acc taken = JpgLoadBigEndian<Acc>(next_) >> (kAccBits - 8 * count);
             if (!JpgHasFFByte(taken)) {
-                acc_ = (acc_ << (8 * count)) | taken;
+                acc_ |= taken << (kAccBits - 8 * count - bits_);
                 bits_ += 8 * count;
                 next_ += count;
                 return;
@@ -167,15 +172,15 @@ private:
         while (bits_ <= kAccBits - 8) {
             const int32_t byte = NextByte();
             if (byte < 0) {
-                // No more real data: pad with zero bits, counted apart so
-                // that Finish() can tell whether the block used them.
+                // No more real data: pad with zero bits (the accumulator
+                // holds zeros below its unread bits), counted apart so that
+                // Finish() can tell whether the block used them.
                 const int32_t count = (kAccBits - 1 - bits_) >> 3;
-                acc_ <<= 8 * count;
                 bits_ += 8 * count;
                 padding_ += 8 * count;
                 return;
             }
-            acc_ = (acc_ << 8) | static_cast<Acc>(byte);
+            acc_ |= static_cast<Acc>(byte) << (kAccBits - 8 - bits_);
             bits_ += 8;
         }
     }
@@ -273,8 +278,8 @@ private:
     const uint8_t *refillPoint_;
     const uint8_t *end_;         // end of the valid bytes
     const uint8_t *markerAt_ = nullptr; // 0xFF of the marker that stopped the data
-    Acc acc_ = 0;
-    int32_t bits_ = 0;           // unread bits at the low end of acc_
+    Acc acc_ = 0;                // unread bits at the top, zeros below them
+    int32_t bits_ = 0;           // number of unread bits
     int32_t padding_ = 0;        // zero bits appended past the data, at the low end
     int32_t entryBits_;
     bool stopped_ = false;
