@@ -147,22 +147,25 @@ struct JpgVectorTwoPass {
     static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
                            int32_t *, Flow flow) {
         constexpr int32_t kHalves = Columns == 8 ? 2 : 1;
-        // Column pass, per column half h: w[h][u] holds row u.
-        JpgVec w[2][8] = {};
+        // Column pass, per column half h: w[h][u] holds row u. The arrays
+        // are set element by element rather than zero-initialised as a
+        // whole, which compilers turn into a block clear on the stack.
+        JpgVec w[2][8];
         for (int32_t h = 0; h < kHalves; ++h) {
-            JpgVec t[8] = {};
-            for (int32_t u = 0; u < Columns; ++u)
-                t[u] = JpgDequantQuarterRow(coef, mult, u, h);
+            JpgVec t[8];
+            for (int32_t u = 0; u < 8; ++u)
+                t[u] = u < Columns ? JpgDequantQuarterRow(coef, mult, u, h) : JpgVec{};
             JpgVecFlow(flow, t, w[h]);
         }
         // Transpose: x[r][c] holds column c of row half r.
-        JpgVec x[2][8] = {};
+        JpgVec x[2][8];
         for (int32_t r = 0; r < 2; ++r) {
-            for (int32_t h = 0; h < kHalves; ++h) {
+            for (int32_t h = 0; h < 2; ++h) {
                 JpgVec *quarter = &x[r][4 * h];
                 for (int32_t i = 0; i < 4; ++i)
-                    quarter[i] = w[h][4 * r + i];
-                JpgTranspose4(quarter);
+                    quarter[i] = h < kHalves ? w[h][4 * r + i] : JpgVec{};
+                if (h < kHalves)
+                    JpgTranspose4(quarter);
             }
         }
         // Row pass per row half, then back to rows of samples.
