@@ -140,9 +140,41 @@ inline void JpgVecFlow(Flow flow, const JpgVec *in, JpgVec *out) {
          });
 }
 
+// Blocks whose last index is 2 or less hold coefficients 0, 1 and 8 only.
+// Column 1 then holds just its DC, so after the column pass every row is
+// (column 0 value of the row, coefficient 1), and the row pass adds to the
+// row's level-shifted first value a per-column term that is the same for
+// all rows: the 2-input flow of (0, coefficient 1). The sums are those of
+// the two passes, term by term, so the samples are the same.
+inline void JpgVectorLow2(const JpgOutput &o, const int16_t *coef, const int32_t *mult) {
+    const JpgFix d0 = JpgDequant(coef[0], mult[0]);
+    const JpgFix d1 = JpgDequant(coef[1], mult[1]);
+    const JpgFix d8 = JpgDequant(coef[8], mult[8]);
+    JpgFix rows[8];
+    JpgAan8Low2([&](int32_t i) { return i == 0 ? d0 : d8; },
+                [&rows](JpgFix r0, JpgFix r1, JpgFix r2, JpgFix r3, JpgFix r4, JpgFix r5,
+                        JpgFix r6, JpgFix r7) {
+                    rows[0] = r0, rows[1] = r1, rows[2] = r2, rows[3] = r3;
+                    rows[4] = r4, rows[5] = r5, rows[6] = r6, rows[7] = r7;
+                });
+    JpgVec left;
+    JpgVec right;
+    JpgAan8Low2([&](int32_t i) { return i == 0 ? JpgFix{0} : d1; },
+                [&](JpgFix g0, JpgFix g1, JpgFix g2, JpgFix g3, JpgFix g4, JpgFix g5, JpgFix g6,
+                    JpgFix g7) {
+                    left = JpgVec{g0, g1, g2, g3};
+                    right = JpgVec{g4, g5, g6, g7};
+                });
+    for (int32_t u = 0; u < 8; ++u) {
+        const JpgFix first = rows[u] + kJpgLevelShift;
+        const JpgVec row = JpgVec{first, first, first, first};
+        JpgStoreRow(o, o.Row(u), JpgVecDescale(row + left), JpgVecDescale(row + right));
+    }
+}
+
 struct JpgVectorTwoPass {
-    // `Columns` 2 or 4: the right column half is zero and the flow reads
-    // rows 0..Columns-1 only.
+    // `Columns` 4 or 8: with 4 the right column half is zero and the flow
+    // reads rows 0..3 only.
     template <int Columns, typename Flow>
     static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
                            int32_t *, Flow flow) {
@@ -180,6 +212,12 @@ struct JpgVectorTwoPass {
             for (int32_t i = 0; i < 4; ++i)
                 JpgStoreRow(o, o.Row(4 * r + i), y[i], y[4 + i]);
         }
+    }
+
+    template <int Columns>
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *, JpgFlowLow2) {
+        JpgVectorLow2(o, coef, mult);
     }
 };
 
