@@ -185,6 +185,49 @@ TEST(DerivedTableTest, TwoHundredFiftySixCodesAreAccepted) {
     EXPECT_EQ(tables, 2);
 }
 
+// The combined lookup of `table` against the code and magnitude bits of
+// every 10-bit window: a whole coefficient, an end of block or "the long way".
+void ExpectCombinedLookupMatches(const uint16_t *table, bool ac) {
+    const uint32_t *fast = JpgHufFastTable(table);
+    for (uint32_t window = 0; window < (1u << kJpgHufFastBits); ++window) {
+        Lookup code = LookUp(table, window << (16 - kJpgHufFastBits));
+        if (table[window >> (kJpgHufFastBits - 8)] >= kJpgHufSubTableRef && code.length == 8)
+            code.length = 0; // an empty sub-table entry: no code starts here
+        int size = ac ? (code.symbol & 15) : code.symbol;
+        int used = code.length + size;
+        uint32_t expected = 0;
+        if (code.length == 0 || used > kJpgHufFastBits || size > 16) {
+            expected = 0;
+        } else if (ac && code.symbol == 0) {
+            expected = (kJpgHufFastEndOfBlock << 8) | static_cast<uint32_t>(code.length);
+        } else if (!ac || size != 0) {
+            int magnitude = static_cast<int>(window >> (kJpgHufFastBits - used)) & ((1 << size) - 1);
+            int value = (size == 0 || magnitude >= (1 << (size - 1))) ? magnitude
+                                                                     : magnitude - (1 << size) + 1;
+            uint32_t run = ac ? static_cast<uint32_t>(code.symbol >> 4) : 0;
+            expected = (static_cast<uint32_t>(value) << 16) | (run << 8) | static_cast<uint32_t>(used);
+        }
+        ASSERT_EQ(fast[window], expected) << "window " << window << " symbol " << code.symbol;
+    }
+}
+
+TEST(DerivedTableTest, CombinedLookupGivesShortCoefficientsWhole) {
+    for (bool ac : {false, true}) {
+        for (bool chroma : {false, true}) {
+            ReaderFixture f;
+            ASSERT_EQ(f.Define(ac, 1, huff::StandardTable(ac, chroma)), 0u);
+            ExpectCombinedLookupMatches(ac ? f.reader()->acTables[1] : f.reader()->dcTables[1], ac);
+        }
+    }
+    // Short codes for symbols 0..15: DC sizes up to 15, AC end of block,
+    // runless sizes 1..15; an incomplete table leaves windows without code.
+    for (bool ac : {false, true}) {
+        ReaderFixture f;
+        ASSERT_EQ(f.Define(ac, 2, MakeDefinition({{2, 1}, {3, 2}, {4, 4}, {6, 9}})), 0u);
+        ExpectCombinedLookupMatches(ac ? f.reader()->acTables[2] : f.reader()->dcTables[2], ac);
+    }
+}
+
 // ---------------------------------------------------------------- buffering
 
 TEST(HufReaderTest, ShortStreamEndsInAppendedEoi) {
