@@ -102,11 +102,9 @@ inline JpgVec JpgVecClamp(JpgVec x) {
 }
 #endif
 
-// Writes `count` (8 or 4) descaled values of one row, clamped to 0..255,
-// from its left and right column halves.
-inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec right,
-                        int32_t count = 8) {
-    uint8_t bytes[16];
+// Clamps the descaled values of one row, its left and right column halves,
+// to 0..255 bytes in bytes[0..7].
+inline void JpgPackRow(JpgVec left, JpgVec right, uint8_t *bytes) {
 #if defined(__SSE2__)
     // The saturating packs clamp on the way: to 16 bits, then to 0..255.
     const __m128i words =
@@ -119,6 +117,14 @@ inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec ri
     std::memcpy(bytes, &l, sizeof l);
     std::memcpy(bytes + 4, &r, sizeof r);
 #endif
+}
+
+// Writes `count` (8 or 4) descaled values of one row, clamped to 0..255,
+// from its left and right column halves.
+inline void JpgStoreRow(const JpgOutput &o, uint8_t *row, JpgVec left, JpgVec right,
+                        int32_t count = 8) {
+    uint8_t bytes[16];
+    JpgPackRow(left, right, bytes);
     if (o.step == 1) {
         std::memcpy(row, bytes, static_cast<size_t>(count));
         if (o.doubled)
@@ -140,12 +146,41 @@ inline void JpgVecFlow(Flow flow, const JpgVec *in, JpgVec *out) {
          });
 }
 
+// Writes the eight rows of a block one after the other. `Plain` output has
+// one byte per sample and no line doubling: then nothing of the output
+// description is read again after a row is stored, as it would have to be
+// otherwise (byte stores may change anything, as far as the compiler knows).
+template <bool Plain>
+class JpgRowSink {
+public:
+    explicit JpgRowSink(const JpgOutput &o) : o_(o), row_(o.out), pitch_(o.pitch) {}
+
+    inline void Put(JpgVec left, JpgVec right) {
+        if constexpr (Plain) {
+            uint8_t bytes[16];
+            JpgPackRow(left, right, bytes);
+            std::memcpy(row_, bytes, 8);
+        } else {
+            JpgStoreRow(o_, row_, left, right);
+        }
+        row_ += pitch_;
+    }
+
+private:
+    const JpgOutput &o_;
+    uint8_t *row_;
+    const int32_t pitch_;
+};
+
+inline bool JpgIsPlain(const JpgOutput &o) { return o.step == 1 && o.doubled == 0; }
+
 // Blocks whose last index is 2 or less hold coefficients 0, 1 and 8 only.
 // Column 1 then holds just its DC, so after the column pass every row is
 // (column 0 value of the row, coefficient 1), and the row pass adds to the
 // row's level-shifted first value a per-column term that is the same for
 // all rows: the 2-input flow of (0, coefficient 1). The sums are those of
 // the two passes, term by term, so the samples are the same.
+template <bool Plain>
 inline void JpgVectorLow2(const JpgOutput &o, const int16_t *coef, const int32_t *mult) {
     const JpgFix d0 = JpgDequant(coef[0], mult[0]);
     const JpgFix d1 = JpgDequant(coef[1], mult[1]);
@@ -165,10 +200,11 @@ inline void JpgVectorLow2(const JpgOutput &o, const int16_t *coef, const int32_t
                     left = JpgVec{g0, g1, g2, g3};
                     right = JpgVec{g4, g5, g6, g7};
                 });
+    JpgRowSink<Plain> sink(o);
     for (int32_t u = 0; u < 8; ++u) {
         const JpgFix first = rows[u] + kJpgLevelShift;
         const JpgVec row = JpgVec{first, first, first, first};
-        JpgStoreRow(o, o.Row(u), JpgVecDescale(row + left), JpgVecDescale(row + right));
+        sink.Put(JpgVecDescale(row + left), JpgVecDescale(row + right));
     }
 }
 
@@ -178,6 +214,25 @@ struct JpgVectorTwoPass {
     template <int Columns, typename Flow>
     static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
                            int32_t *, Flow flow) {
+        if (JpgIsPlain(o))
+            Passes<Columns, true>(o, coef, mult, flow);
+        else
+            Passes<Columns, false>(o, coef, mult, flow);
+    }
+
+    template <int Columns>
+    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                           int32_t *, JpgFlowLow2) {
+        if (JpgIsPlain(o))
+            JpgVectorLow2<true>(o, coef, mult);
+        else
+            JpgVectorLow2<false>(o, coef, mult);
+    }
+
+private:
+    template <int Columns, bool Plain, typename Flow>
+    static inline void Passes(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
+                              Flow flow) {
         constexpr int32_t kHalves = Columns == 8 ? 2 : 1;
         // Column pass, per column half h: w[h][u] holds row u. The arrays
         // are set element by element rather than zero-initialised as a
@@ -201,6 +256,7 @@ struct JpgVectorTwoPass {
             }
         }
         // Row pass per row half, then back to rows of samples.
+        JpgRowSink<Plain> sink(o);
         for (int32_t r = 0; r < 2; ++r) {
             x[r][0] += kJpgLevelShift;
             JpgVec y[8];
@@ -210,14 +266,8 @@ struct JpgVectorTwoPass {
             JpgTranspose4(y);
             JpgTranspose4(y + 4);
             for (int32_t i = 0; i < 4; ++i)
-                JpgStoreRow(o, o.Row(4 * r + i), y[i], y[4 + i]);
+                sink.Put(y[i], y[4 + i]);
         }
-    }
-
-    template <int Columns>
-    static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
-                           int32_t *, JpgFlowLow2) {
-        JpgVectorLow2(o, coef, mult);
     }
 };
 
