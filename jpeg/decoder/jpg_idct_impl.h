@@ -73,6 +73,15 @@ struct JpgOutput {
             row[column * step + doubled] = value;
     }
     void Fill(int32_t size, uint8_t value) const {
+        if (step == 1 && doubled == 0) {
+            // Read once: the byte stores could change the fields as far as
+            // the compiler knows, and they would be read again per row.
+            uint8_t *row = out;
+            const int32_t rowPitch = pitch;
+            for (int32_t r = 0; r < size; ++r, row += rowPitch)
+                std::memset(row, value, static_cast<size_t>(size));
+            return;
+        }
         for (int32_t r = 0; r < size; ++r) {
             uint8_t *row = Row(r);
             if (step == 1) {
