@@ -220,6 +220,7 @@ struct JpgVectorTwoPass {
             Passes<Columns, false>(o, coef, mult, flow);
     }
 
+    // Blocks of last index 2 or less take the direct path instead.
     template <int Columns>
     static inline void Run(const JpgOutput &o, const int16_t *coef, const int32_t *mult,
                            int32_t *, JpgFlowLow2) {
