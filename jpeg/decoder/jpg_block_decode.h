@@ -39,7 +39,7 @@ uint32_t JpgDecodeBlock(JpgHufReader *reader, int16_t *coef, JpgDecComponent *co
     const uint16_t *dcTable = JpgSelectTable(reader->dcTables, comp->dcTable);
     const uint16_t *acTable = JpgSelectTable(reader->acTables, comp->acTable);
     if (!dcTable || !acTable)
-        return kJpgHufDataError;
+        return VLTJPG_ERR_DATA;
 
     JpgHufBits<Acc> bits(reader);
     constexpr int32_t kNeed = kJpgBitsPerSymbol<Acc>;

@@ -2,18 +2,12 @@
 // drivers behind the MCU-run call, and the restart handler that keeps the
 // entropy decoder in step with the RSTn markers and resynchronises after
 // damaged data.
+#include "common/jpg_markers.h"
 #include "decoder/jpg_dec_component.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
 
 namespace {
-
-constexpr uint32_t kOk = VLTJPG_OK;
-constexpr uint32_t kRst0 = 0xD0;
-
-bool IsRestartMarker(uint32_t marker) {
-    return marker >= kRst0 && marker <= kRst0 + 7;
-}
 
 uint32_t DecodeMcu(JpgDecoder *dec, int32_t routine, int32_t x, int32_t y) {
     if (dec->routines.indexUpdate)
@@ -24,9 +18,9 @@ uint32_t DecodeMcu(JpgDecoder *dec, int32_t routine, int32_t x, int32_t y) {
 // Progress after a completed band row; a non-zero answer cancels.
 uint32_t ReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows) {
     if (!dec->progress)
-        return kOk;
+        return VLTJPG_OK;
     uint32_t percent = static_cast<uint32_t>(bandRow * 100 / rows);
-    return dec->progress(percent, dec->progressContext) ? VLTJPG_ERR_CANCELLED : kOk;
+    return dec->progress(percent, dec->progressContext) ? VLTJPG_ERR_CANCELLED : VLTJPG_OK;
 }
 
 // Decodes the MCU rows a band of `lines` image lines needs, starting at the
@@ -38,27 +32,27 @@ uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
     int32_t rows = (scanLines + dec->mcuHeight - 1) / dec->mcuHeight;
     if (dec->mcuRow >= dec->mcuRows) { // a run has read the scan to its end
         *scanDone = true;
-        return kOk;
+        return VLTJPG_OK;
     }
     for (int32_t bandRow = 0; bandRow < rows;) {
         for (int32_t x = dec->mcuColumn; dec->mcuColumn < dec->mcusPerRow; ++x) {
             uint32_t result = DecodeMcu(dec, dec->outputMode, x, bandRow);
-            if (result != kOk)
+            if (result != VLTJPG_OK)
                 return result;
             dec->mcuColumn += 1;
         }
         dec->mcuRow += 1;
         if (dec->mcuRow >= dec->mcuRows) {
             *scanDone = true;
-            return kOk;
+            return VLTJPG_OK;
         }
         dec->mcuColumn = 0;
         bandRow += 1;
         uint32_t result = ReportProgress(dec, bandRow, rows);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Chooses what to do with a pending marker that is not the expected RSTn.
@@ -69,17 +63,17 @@ bool Resynchronise(JpgHufReader *reader) {
     uint32_t next = reader->nextRestart;
     for (;;) {
         while (reader->marker < 0xC0) {
-            if (JpgDecFindMarker(reader) != kOk)
+            if (JpgDecFindMarker(reader) != VLTJPG_OK)
                 return false;
         }
-        if (!IsRestartMarker(reader->marker))
+        if (!JpgIsRestartMarker(reader->marker))
             return true; // a real marker: stays pending
-        uint32_t number = reader->marker - kRst0;
+        uint32_t number = reader->marker - kJpgMarkerRst0;
         uint32_t ahead = (number - next) & 7;
         if (ahead == 1 || ahead == 2)
             return true; // an interval was lost: wait for this marker
         if (ahead == 7 || ahead == 6) {
-            if (JpgDecFindMarker(reader) != kOk) // an old marker: look further
+            if (JpgDecFindMarker(reader) != VLTJPG_OK) // an old marker: look further
                 return false;
             continue;
         }
@@ -98,7 +92,7 @@ uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
         switch (dec->decodeState) {
         case kJpgDecReadMarkers: {
             uint32_t result = dec->routines.readHeader(dec);
-            if (result != kOk)
+            if (result != VLTJPG_OK)
                 return result;
             if (dec->decodeState == kJpgDecReadMarkers)
                 return VLTJPG_ERR_DATA;
@@ -108,11 +102,11 @@ uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
             dec->decodeState = kJpgDecDecodingMcus;
             break;
         case kJpgDecEndOfImage:
-            return kOk;
+            return VLTJPG_OK;
         case kJpgDecDecodingMcus: {
             bool scanDone = false;
             uint32_t result = DecodeBand(dec, lines, &scanDone);
-            if (result != kOk || !scanDone)
+            if (result != VLTJPG_OK || !scanDone)
                 return result;
             // The band ends with the scan: read the markers that follow it
             // (normally the EOI); a further scan waits for the next call.
@@ -131,7 +125,7 @@ uint32_t JpgDecDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
     while (request->mcuCount > 0 && dec->mcuRow < dec->mcuRows) {
         request->mcuCount -= 1;
         uint32_t result = DecodeMcu(dec, request->mode, x, y);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
         dec->mcuColumn += 1;
         x += 1;
@@ -142,21 +136,21 @@ uint32_t JpgDecDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
             y += 1;
         }
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecStreamLayer(JpgDecoder *dec, JpgDecRequest *request) {
     request->mcuCount = 0;
     request->planeSet = reinterpret_cast<vltJpgPlaneSet *>(dec);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecRestart(JpgDecoder *dec) {
     JpgHufReader *reader = dec->reader;
     JpgDecAlignToByte(reader);
-    bool settled = reader->marker != 0 || JpgDecFindMarker(reader) == kOk;
+    bool settled = reader->marker != 0 || JpgDecFindMarker(reader) == VLTJPG_OK;
     if (settled) {
-        if (reader->marker == kRst0 + reader->nextRestart)
+        if (reader->marker == kJpgMarkerRst0 + reader->nextRestart)
             reader->marker = 0;
         else
             settled = Resynchronise(reader);
@@ -167,7 +161,7 @@ uint32_t JpgDecRestart(JpgDecoder *dec) {
         dec->scanComponents[k]->dcPredictor = 0;
     reader->eobRun = 0;
     reader->restartsToGo = reader->restartInterval;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // extern "C"

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kOk = VLTJPG_OK;
-constexpr uint32_t kArgument = VLTJPG_ERR_ARGUMENT;
-constexpr uint32_t kUnsupported = VLTJPG_ERR_UNSUPPORTED;
-
 JpgDecoder *FromHandle(vltJpgDecoder handle) {
     return static_cast<JpgDecoder *>(handle);
 }
@@ -73,34 +69,34 @@ uint32_t GetWord(JpgDecoder *dec, uint32_t id, int32_t *value) {
         *value = dec->rgbComponents;
         break;
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // The chroma ratios need a second component to divide by.
 uint32_t GetSubsampling(JpgDecoder *dec, void *value) {
     if (dec->componentCount < 2)
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     const JpgDecComponent *chroma = dec->components[1];
     WritePair(value, dec->frameMaxH / chroma->h, dec->frameMaxV / chroma->v);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t GetPair(JpgDecoder *dec, uint32_t id, void *value) {
     switch (id) {
     case VLTJPG_DECPROP_SIZE:
         WritePair(value, dec->width, dec->height);
-        return kOk;
+        return VLTJPG_OK;
     case VLTJPG_DECPROP_SCALED_SIZE:
         dec->scaledWidth = Scaled(dec->width, dec->scaleIndex);
         dec->scaledHeight = Scaled(dec->height, dec->scaleIndex);
         WritePair(value, dec->scaledWidth, dec->scaledHeight);
-        return kOk;
+        return VLTJPG_OK;
     case VLTJPG_DECPROP_MCU_GRID:
         WritePair(value, dec->frameMcusPerRow, dec->frameMcuRows);
-        return kOk;
+        return VLTJPG_OK;
     case VLTJPG_DECPROP_MCU_SIZE:
         WritePair(value, 8 * dec->frameMaxH, 8 * dec->frameMaxV);
-        return kOk;
+        return VLTJPG_OK;
     default: // VLTJPG_DECPROP_SUBSAMPLING
         return GetSubsampling(dec, value);
     }
@@ -115,53 +111,53 @@ uint32_t SetScale(JpgDecoder *dec, const void *value) {
     while (index < 4 && (1 << index) != denominator)
         ++index;
     if (index == 4)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     dec->scaleIndex = index;
     JpgDecSetDeQuantScale(dec, -1);
     dec->reader->lastIndexKept = jpg_scalese_tbl[index];
     JpgMemSet(JpgDecCoefBlock(dec), 0, kJpgDecBlockBytes);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t SetProgress(JpgDecoder *dec, const void *value) {
     const auto *progress = static_cast<const vltJpgDecProgress *>(value);
     dec->progress = progress->callback;
     dec->progressContext = progress->context;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t SetStream(JpgDecoder *dec, const void *value) {
     dec->reader->stream = *static_cast<void *const *>(value);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Binds the host's planes to the components the sampling mode outputs.
 uint32_t BindPlanes(JpgDecoder *dec, uint8_t *const *planes, const int32_t *pitches) {
     if (dec->samplingMode > 5)
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     if (!planes || !pitches)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     int32_t bound = dec->samplingMode == 4 ? 1 : 3;
     int32_t needed = dec->samplingMode == 4 ? 1 : dec->componentCount;
     for (int32_t i = 0; i < bound; ++i) {
         if (i < needed && !planes[i])
-            return kArgument;
+            return VLTJPG_ERR_ARGUMENT;
         dec->components[i]->plane = planes[i];
         dec->components[i]->pitch = pitches[i];
     }
     dec->pixelFormat = JpgOutputFormatForSampling(dec->samplingMode);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Coefficient output goes to one plane for all components.
 uint32_t BindCoefficientPlane(JpgDecoder *dec, const vltJpgPlaneSet *set) {
     if (!set || !set->planes || !set->pitches || !set->planes[0])
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     for (int32_t i = 0; i < kJpgDecMaxComponents; ++i) {
         dec->components[i]->plane = set->planes[0];
         dec->components[i]->pitch = set->pitches[0];
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 void ClearPredictors(JpgDecoder *dec) {
@@ -199,14 +195,14 @@ uint32_t SkipMcus(JpgDecoder *dec, int32_t count) {
         if (dec->routines.indexUpdate)
             dec->routines.indexUpdate(dec);
         uint32_t result = dec->routines.mcu[kJpgDecOutputStream](dec, 0, 0);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
         if (++dec->mcuColumn == dec->mcusPerRow) {
             dec->mcuColumn = 0;
             dec->mcuRow += 1;
         }
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Moves the decoder to MCU (column, row) of the scan: forward by decoding
@@ -219,7 +215,7 @@ uint32_t PositionAt(JpgDecoder *dec, int32_t column, int32_t row) {
                     dec->decodeState != kJpgDecScanHeaderRead;
     if (skip < 0 || finished) {
         uint32_t result = Rewind(dec);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
         skip = target;
     }
@@ -231,15 +227,15 @@ uint32_t PositionAt(JpgDecoder *dec, int32_t column, int32_t row) {
 uint32_t ConfigureRequest(JpgDecoder *dec, const JpgDecRequest *request) {
     switch (request->mode) {
     case kJpgDecOutputStream:
-        return kOk;
+        return VLTJPG_OK;
     case kJpgDecOutputCoefficients:
         return BindCoefficientPlane(dec, request->planeSet);
     case kJpgDecOutputSamples:
         if (!request->planeSet)
-            return kArgument;
+            return VLTJPG_ERR_ARGUMENT;
         return BindPlanes(dec, request->planeSet->planes, request->planeSet->pitches);
     default:
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     }
 }
 
@@ -258,30 +254,30 @@ extern "C" {
 
 vltJpgResult vltJpgDecoderCreate(vltJpgDecoder *handle, vltJpgDecoderParams *params) {
     if (!handle || !params)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     *handle = nullptr;
     JpgDecoder *dec = nullptr;
     uint32_t result = JpgDecInit(&dec, params);
-    if (result == kOk)
+    if (result == VLTJPG_OK)
         *handle = dec;
     return result;
 }
 
 vltJpgResult vltJpgDecoderDestroy(vltJpgDecoder handle) {
-    return handle ? JpgDecUninit(FromHandle(handle)) : kArgument;
+    return handle ? JpgDecUninit(FromHandle(handle)) : VLTJPG_ERR_ARGUMENT;
 }
 
 vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size) {
     if (!handle || !value)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     if (id == VLTJPG_DECPROP_BUILD_INDEX)
-        return kArgument; // no index control record exists
+        return VLTJPG_ERR_ARGUMENT; // no index control record exists
     uint32_t expected = GetSize(id);
     if (expected == 0)
-        return kOk;
+        return VLTJPG_OK;
     if (size != expected)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     if (id == VLTJPG_DECPROP_INDEX)
         return VLTJPG_ERR_NO_INDEX;
     if (expected == 4)
@@ -291,19 +287,19 @@ vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value
 
 vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size) {
     if (!handle || !value)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     switch (id) {
     case VLTJPG_DECPROP_SCALE:
-        return size == 4 ? SetScale(dec, value) : kArgument;
+        return size == 4 ? SetScale(dec, value) : VLTJPG_ERR_ARGUMENT;
     case VLTJPG_DECPROP_PROGRESS:
-        return size == sizeof(vltJpgDecProgress) ? SetProgress(dec, value) : kArgument;
+        return size == sizeof(vltJpgDecProgress) ? SetProgress(dec, value) : VLTJPG_ERR_ARGUMENT;
     case VLTJPG_DECPROP_INDEX:
-        return size == sizeof(vltJpgDecIndexBlock) ? kUnsupported : kArgument;
+        return size == sizeof(vltJpgDecIndexBlock) ? VLTJPG_ERR_UNSUPPORTED : VLTJPG_ERR_ARGUMENT;
     case VLTJPG_DECPROP_STREAM:
-        return size == sizeof(void *) ? SetStream(dec, value) : kArgument;
+        return size == sizeof(void *) ? SetStream(dec, value) : VLTJPG_ERR_ARGUMENT;
     default:
-        return kOk;
+        return VLTJPG_OK;
     }
 }
 
@@ -311,10 +307,10 @@ vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int3
                                     void *reserved, int32_t *lines) {
     (void)reserved;
     if (!handle || !planes || !lines)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     uint32_t result = BindPlanes(dec, planes, pitches);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     int32_t left = dec->height - dec->firstLine;
     int32_t count = *lines < 0 ? 0 : (*lines < left ? *lines : left);
@@ -329,7 +325,7 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
                                            int32_t *pitches, void *reserved, int32_t *lines,
                                            void *stream) {
     if (!handle || !stream)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     dec->sofSeen = 0;
     dec->decodeState = kJpgDecReadMarkers;
@@ -338,9 +334,9 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
     // (0 unless it has a DRI), as an SOI would have set it.
     dec->reader->marker = 0;
     dec->reader->restartInterval = 0;
-    if (result == kOk)
+    if (result == VLTJPG_OK)
         result = dec->routines.readHeader(dec);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     if (dec->decodeState != kJpgDecScanHeaderRead)
         return VLTJPG_ERR_DATA;
@@ -356,19 +352,19 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
 
 vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *request) {
     if (!handle || !request)
-        return kArgument;
+        return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     int32_t savedLine = dec->firstLine;
     uint32_t result = JpgDecSetReadProp(dec, request);
-    if (result == kOk && (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
+    if (result == VLTJPG_OK && (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
                           request->startRow < 0 || request->startRow >= dec->mcuRows))
-        result = kArgument;
-    if (result != kOk) { // a refused request changes nothing
+        result = VLTJPG_ERR_ARGUMENT;
+    if (result != VLTJPG_OK) { // a refused request changes nothing
         dec->firstLine = savedLine;
         return result;
     }
     result = PositionAt(dec, request->startColumn, request->startRow);
-    if (result == kOk)
+    if (result == VLTJPG_OK)
         result = dec->routines.runDriver[request->mode](dec, request);
     // A band that follows continues from the MCU row the run stopped in.
     dec->firstLine = LineReached(dec);

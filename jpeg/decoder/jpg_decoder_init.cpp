@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kOk = VLTJPG_OK;
-
 // Allocates a zeroed block through the decoder's memory glue.
 void *AllocZeroed(JpgDecoder *dec, uint32_t size) {
     void *block = JpgDecAlloc(dec, size);
@@ -138,20 +136,20 @@ uint32_t BuildDecoder(JpgDecoder *dec, vltJpgDecoderParams *params) {
     if (!AllocComponents(dec))
         return VLTJPG_ERR_MEMORY;
     uint32_t result = AllocReader(dec, params);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     if (!AllocBlockArea(dec) || !AllocTableRecords(dec))
         return VLTJPG_ERR_MEMORY;
     InstallRoutines(dec);
     result = dec->routines.readHeader(dec);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     if (!HeaderComplete(dec))
         return VLTJPG_ERR_DATA;
     if (dec->multiScanMode != kJpgDecSingleScan)
         return VLTJPG_ERR_UNSUPPORTED;
     params->indexInterval = 0; // no index is made
-    return kOk;
+    return VLTJPG_OK;
 }
 
 void FreeDerivedTables(JpgDecoder *dec) {
@@ -184,12 +182,12 @@ uint32_t JpgDecInit(JpgDecoder **handle, vltJpgDecoderParams *params) {
     if (!dec)
         return VLTJPG_ERR_MEMORY;
     uint32_t result = BuildDecoder(dec, params);
-    if (result != kOk) {
+    if (result != VLTJPG_OK) {
         JpgDecUninit(dec);
         return result;
     }
     *handle = dec;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecUninit(JpgDecoder *dec) {
@@ -208,7 +206,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
     void **slots = dec->allocSlots;
     JpgDecFree(dec, dec);
     JpgMemFree(slots, nullptr, nullptr, nullptr);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecSetDeQuantScale(JpgDecoder *dec, int32_t table) {
@@ -225,7 +223,7 @@ uint32_t JpgDecSetDeQuantScale(JpgDecoder *dec, int32_t table) {
         for (int32_t i = 0; i < 64; ++i)
             multipliers[i] = static_cast<int32_t>(quant[i]) * scale[i];
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // extern "C"

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr uint32_t kJpgHufDataError = VLTJPG_ERR_DATA;
-
 // Reads sizeof(Acc) bytes as a big-endian number.
 template <typename Acc>
 inline Acc JpgLoadBigEndian(const uint8_t *p) {
@@ -132,7 +130,7 @@ public:
                 r->position = const_cast<uint8_t *>(end_);
                 r->bitsLeft = 8;
                 r->bytesLeft = static_cast<int32_t>(refillPoint_ - end_);
-                return kJpgHufDataError;
+                return VLTJPG_ERR_DATA;
             }
             // The block reached into a marker: leave it pending, with the
             // reader on the byte after it.
@@ -148,7 +146,7 @@ public:
         if (r->bytesLeft > 0 || !r->refill)
             return 0;
         r->refill(r);
-        return (r->bytesLeft < 0 && r->endFlag) ? kJpgHufDataError : 0;
+        return (r->bytesLeft < 0 && r->endFlag) ? VLTJPG_ERR_DATA : 0;
     }
 
 private:

@@ -1,4 +1,5 @@
 // Huffman reader: buffering of the entropy-coded data over the stream glue.
+#include "common/jpg_markers.h"
 #include "decoder/jpg_huff_reader.h"
 
 #include "common/jpg_glue.h"
@@ -6,8 +7,7 @@
 
 namespace {
 
-constexpr uint32_t kOk = 0;
-constexpr uint8_t kEndOfImage[2] = {0xFF, 0xD9};
+constexpr uint8_t kEndOfImage[2] = {0xFF, kJpgMarkerEoi};
 
 uint32_t ReadStream(JpgHufReader *reader, uint8_t *dst, uint32_t count) {
     uint32_t n = JpgStreamRead(reader->stream, dst, count, reader->streamCallback);
@@ -72,7 +72,7 @@ uint32_t JpgDecHufInit(JpgHufReader *reader, void *stream) {
     reader->bufferOrigin = 0;
     reader->bitsLeft = 8;
     Fill(reader);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgHufRead(JpgHufReader *reader) {
@@ -100,13 +100,13 @@ uint32_t JpgHufRead(JpgHufReader *reader) {
         reader->mainCount = static_cast<uint32_t>(tail + n);
         reader->tailCount = 0;
         AppendEndOfImage(reader, buffer + tail + n);
-        return kOk;
+        return VLTJPG_OK;
     }
     reader->endFlag = 0;
     reader->bytesLeft = chunk + left;
     reader->tailCount = tail + n - chunk;
     reader->mainCount = static_cast<uint32_t>(chunk);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgScanHufRead(JpgHufReader *reader) {
@@ -127,7 +127,7 @@ uint32_t JpgHufReset(JpgHufReader *reader, uint32_t bitOffset) {
         reader->position = reader->buffer + offset;
         reader->bytesLeft = static_cast<int32_t>(reader->mainCount - offset) +
                             (HasAppendedEnd(reader) ? 2 : 0);
-        return kOk;
+        return VLTJPG_OK;
     }
     if (JpgStreamSeek(reader->stream, VLTJPG_SEEK_SET, static_cast<int32_t>(byte),
                       reader->streamCallback) != 0) {
@@ -137,7 +137,7 @@ uint32_t JpgHufReset(JpgHufReader *reader, uint32_t bitOffset) {
     reader->bufferOrigin = byte;
     Fill(reader);
     reader->readPosition = JpgStreamTell(reader->stream, reader->streamCallback);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgScanHufReset(JpgHufReader *reader, uint32_t bitOffset) {
@@ -186,7 +186,7 @@ uint32_t JpgScanHufInit(JpgHufReader *reader, JpgDecoder *dec) {
     }
     reader->readPosition = JpgStreamTell(stream, callback);
     JpgStreamSeek(stream, VLTJPG_SEEK_SET, static_cast<int32_t>(resume), callback);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // extern "C"

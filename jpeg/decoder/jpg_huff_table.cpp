@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint32_t kOk = 0;
 constexpr int32_t kMaxCodeLength = 16;
 constexpr int32_t kMaxSymbols = 256;
 constexpr int32_t kFirstLevel = 1 << kJpgHufLookupBits;
@@ -25,7 +24,7 @@ uint32_t ListCodeSizes(const uint8_t *counts, uint8_t *sizes, int32_t *total) {
     }
     sizes[n] = 0;
     *total = n;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Canonical codes (T.81 C.3); fails on a code that does not fit its length,
@@ -40,7 +39,7 @@ uint32_t AssignCodes(const uint8_t *sizes, uint16_t *codes) {
             codes[i] = static_cast<uint16_t>(code);
         }
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // First level: codes of up to 8 bits fill all entries they prefix; the
@@ -137,9 +136,9 @@ extern "C" uint32_t JpgDecSetHuffTable(JpgDecoder *dec, int32_t number, int32_t 
     uint16_t *codes = dec->codeScratch;
     int32_t total = 0;
     uint32_t result = ListCodeSizes(def->bits, sizes, &total);
-    if (result == kOk)
+    if (result == VLTJPG_OK)
         result = AssignCodes(sizes, codes);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
 
     uint16_t first[kFirstLevel] = {};
@@ -168,5 +167,5 @@ extern "C" uint32_t JpgDecSetHuffTable(JpgDecoder *dec, int32_t number, int32_t 
         dec->reader->acTables[number] = table;
     else
         dec->reader->dcTables[number] = table;
-    return kOk;
+    return VLTJPG_OK;
 }

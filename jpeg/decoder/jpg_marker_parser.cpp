@@ -9,16 +9,12 @@
 
 namespace {
 
-constexpr uint32_t kOk = VLTJPG_OK;
-constexpr uint32_t kBadData = VLTJPG_ERR_DATA;
-constexpr uint32_t kUnsupported = VLTJPG_ERR_UNSUPPORTED;
-
 constexpr int32_t kMaxSamplingFactor = 4;
 
 #define RETURN_IF_FAILED(expr)                                                                     \
     do {                                                                                           \
         uint32_t result_ = (expr);                                                                 \
-        if (result_ != kOk)                                                                        \
+        if (result_ != VLTJPG_OK)                                                                        \
             return result_;                                                                        \
     } while (0)
 
@@ -30,17 +26,17 @@ int32_t Larger(int32_t a, int32_t b) {
 // reader appends at its end) is used up.
 uint32_t EnsureByte(JpgHufReader *reader) {
     if (reader->bytesLeft > 0)
-        return kOk;
-    if (reader->refill(reader) != kOk || reader->bytesLeft <= 0)
-        return kBadData;
-    return kOk;
+        return VLTJPG_OK;
+    if (reader->refill(reader) != VLTJPG_OK || reader->bytesLeft <= 0)
+        return VLTJPG_ERR_DATA;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadByte(JpgHufReader *reader, uint32_t *value) {
     RETURN_IF_FAILED(EnsureByte(reader));
     *value = *reader->position++;
     reader->bytesLeft -= 1;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadWord(JpgHufReader *reader, uint32_t *value) {
@@ -49,7 +45,7 @@ uint32_t ReadWord(JpgHufReader *reader, uint32_t *value) {
     RETURN_IF_FAILED(ReadByte(reader, &high));
     RETURN_IF_FAILED(ReadByte(reader, &low));
     *value = (high << 8) | low;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t SkipBytes(JpgHufReader *reader, uint32_t count) {
@@ -61,7 +57,7 @@ uint32_t SkipBytes(JpgHufReader *reader, uint32_t count) {
         reader->bytesLeft -= static_cast<int32_t>(step);
         count -= step;
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // A segment length counts its own two bytes; anything shorter is malformed.
@@ -69,9 +65,9 @@ uint32_t ReadSegmentLength(JpgHufReader *reader, uint32_t *remaining) {
     uint32_t length = 0;
     RETURN_IF_FAILED(ReadWord(reader, &length));
     if (length < 2)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     *remaining = length - 2;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // namespace
@@ -87,7 +83,7 @@ uint32_t JpgDecFindMarker(JpgHufReader *reader) {
         } while (byte == 0xFF);
         if (byte != 0) { // 0xFF 0x00 is stuffing inside entropy-coded data
             reader->marker = byte;
-            return kOk;
+            return VLTJPG_OK;
         }
     }
 }
@@ -117,7 +113,7 @@ uint32_t SkipToSoi(JpgHufReader *reader) {
     do {
         RETURN_IF_FAILED(JpgDecFindMarker(reader));
     } while (reader->marker != kJpgMarkerSoi);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // ---------------------------------------------------------------- tables
@@ -130,7 +126,7 @@ uint32_t ReadQuantTable(JpgDecoder *dec, uint32_t *remaining) {
     bool wide = (pqTq >> 4) != 0;
     uint32_t size = wide ? 129 : 65;
     if (number > 3 || *remaining < size)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     JpgQuantTable *table = dec->quantTables[number];
     for (int k = 0; k < 64; ++k) {
         uint32_t value = 0;
@@ -139,7 +135,7 @@ uint32_t ReadQuantTable(JpgDecoder *dec, uint32_t *remaining) {
     }
     JpgDecSetDeQuantScale(dec, static_cast<int32_t>(number));
     *remaining -= size;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadDqt(JpgDecoder *dec) {
@@ -148,7 +144,7 @@ uint32_t ReadDqt(JpgDecoder *dec) {
     while (remaining > 0)
         RETURN_IF_FAILED(ReadQuantTable(dec, &remaining));
     dec->dqtSeen = 1;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadHuffTable(JpgDecoder *dec, uint32_t *remaining) {
@@ -158,7 +154,7 @@ uint32_t ReadHuffTable(JpgDecoder *dec, uint32_t *remaining) {
     int32_t tableClass = (tcTh & 0x10) ? 1 : 0;
     uint32_t number = tableClass ? tcTh - 16 : tcTh;
     if (number > 3)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     JpgHuffTable *def = tableClass ? dec->acDefs[number] : dec->dcDefs[number];
     uint32_t total = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -168,7 +164,7 @@ uint32_t ReadHuffTable(JpgDecoder *dec, uint32_t *remaining) {
         total += count;
     }
     if (total > 256 || total > *remaining - 17)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     for (uint32_t i = 0; i < total; ++i) {
         uint32_t symbol = 0;
         RETURN_IF_FAILED(ReadByte(reader, &symbol));
@@ -176,7 +172,7 @@ uint32_t ReadHuffTable(JpgDecoder *dec, uint32_t *remaining) {
     }
     RETURN_IF_FAILED(JpgDecSetHuffTable(dec, static_cast<int32_t>(number), tableClass));
     *remaining -= 17 + total;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadDht(JpgDecoder *dec) {
@@ -185,9 +181,9 @@ uint32_t ReadDht(JpgDecoder *dec) {
     while (remaining >= 17)
         RETURN_IF_FAILED(ReadHuffTable(dec, &remaining));
     if (remaining != 0)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     dec->dhtSeen = 1;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // DRI and DNL carry one 16-bit value in a segment of length 4.
@@ -195,7 +191,7 @@ uint32_t ReadShortSegment(JpgHufReader *reader, uint32_t *value) {
     uint32_t length = 0;
     RETURN_IF_FAILED(ReadWord(reader, &length));
     if (length != 4)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     return ReadWord(reader, value);
 }
 
@@ -203,16 +199,16 @@ uint32_t ReadDri(JpgDecoder *dec) {
     uint32_t interval = 0;
     RETURN_IF_FAILED(ReadShortSegment(dec->reader, &interval));
     dec->reader->restartInterval = interval;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadDnl(JpgDecoder *dec) {
     uint32_t height = 0;
     RETURN_IF_FAILED(ReadShortSegment(dec->reader, &height));
     if (height == 0)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     dec->height = static_cast<int32_t>(height);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t SkipSegment(JpgHufReader *reader) {
@@ -243,19 +239,19 @@ uint32_t ReadFrameComponents(JpgDecoder *dec) {
         RETURN_IF_FAILED(ReadByte(dec->reader, &factors));
         RETURN_IF_FAILED(ReadByte(dec->reader, &tq));
         if (tq > 3)
-            return kBadData;
+            return VLTJPG_ERR_DATA;
         comp->id = static_cast<int32_t>(id);
         comp->index = i;
         comp->h = static_cast<int32_t>(factors >> 4);
         comp->v = static_cast<int32_t>(factors & 15);
         comp->quantTable = static_cast<int32_t>(tq);
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t ReadFrameHeader(JpgDecoder *dec, int32_t progressive) {
     if (dec->sofSeen)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     dec->progressiveFrame = progressive;
     JpgHufReader *reader = dec->reader;
     uint32_t length = 0, precision = 0, height = 0, width = 0, count = 0;
@@ -266,9 +262,9 @@ uint32_t ReadFrameHeader(JpgDecoder *dec, int32_t progressive) {
     RETURN_IF_FAILED(ReadByte(reader, &count));
     if (precision != 8 || count * 3 + 8 != length || width == 0 || height == 0 || count == 0 ||
         count > 4)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     if (count == 4)
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     dec->precision = static_cast<int32_t>(precision);
     dec->width = static_cast<int32_t>(width);
     dec->height = static_cast<int32_t>(height);
@@ -329,7 +325,7 @@ uint32_t JpgDecSetFrameInfo(JpgDecoder *dec) {
         dec->components[0]->v = 1;
     }
     if (!FactorsInRange(dec))
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     dec->frameMaxH = 1;
     dec->frameMaxV = 1;
     int32_t blocks = 0;
@@ -343,16 +339,16 @@ uint32_t JpgDecSetFrameInfo(JpgDecoder *dec) {
     }
     dec->frameBlocksPerMcu = blocks;
     if (blocks > kJpgDecMaxBlocksPerMcu)
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     dec->outputMode = kJpgDecOutputSamples;
     if (!SamplingLayoutSupported(dec))
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     dec->samplingMode = DeriveSamplingMode(dec);
     int32_t mcuWidth = 8 * dec->frameMaxH;
     int32_t mcuHeight = 8 * dec->frameMaxV;
     dec->frameMcusPerRow = (dec->width + mcuWidth - 1) / mcuWidth;
     dec->frameMcuRows = (dec->height + mcuHeight - 1) / mcuHeight;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // extern "C"
@@ -398,9 +394,9 @@ uint32_t ReadScanComponents(JpgDecoder *dec, ScanHeader *scan) {
         scan->acTables[k] = static_cast<int32_t>(tables & 15);
         if (!scan->components[k] || ListedBefore(*scan, k) ||
             scan->dcTables[k] >= dec->huffTableLimit || scan->acTables[k] >= dec->huffTableLimit)
-            return kBadData;
+            return VLTJPG_ERR_DATA;
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // A sequential scan codes the whole spectrum at full precision; anything
@@ -410,7 +406,7 @@ uint32_t ReadSpectralParameters(JpgHufReader *reader) {
     RETURN_IF_FAILED(ReadByte(reader, &ss));
     RETURN_IF_FAILED(ReadByte(reader, &se));
     RETURN_IF_FAILED(ReadByte(reader, &approximation));
-    return ss == 0 && se == 63 && approximation == 0 ? kOk : kBadData;
+    return ss == 0 && se == 63 && approximation == 0 ? VLTJPG_OK : VLTJPG_ERR_DATA;
 }
 
 // Every table a scan names must exist before its data is decoded.
@@ -446,24 +442,24 @@ void TakeOverScan(JpgDecoder *dec, const ScanHeader &scan) {
 // over, so that a refused header leaves the current scan intact.
 uint32_t ReadScanHeader(JpgDecoder *dec) {
     if (!dec->sofSeen)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     JpgHufReader *reader = dec->reader;
     uint32_t length = 0, count = 0;
     RETURN_IF_FAILED(ReadWord(reader, &length));
     RETURN_IF_FAILED(ReadByte(reader, &count));
     if (count < 1 || count > static_cast<uint32_t>(dec->componentCount) ||
         length != 2 * (count + 3))
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     ScanHeader scan{};
     scan.count = static_cast<int32_t>(count);
     RETURN_IF_FAILED(ReadScanComponents(dec, &scan));
     if (scan.count < dec->componentCount) {
         dec->multiScanMode = kJpgDecSequentialScans; // not decoded by this codec
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     }
     RETURN_IF_FAILED(ReadSpectralParameters(reader));
     if (!ScanTablesDefined(dec, scan))
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     TakeOverScan(dec, scan);
     return JpgDecSetScanInfo(dec);
 }
@@ -483,10 +479,10 @@ void AppendBlocks(JpgDecoder *dec, JpgDecComponent *comp) {
 
 uint32_t HandleSoi(JpgDecoder *dec) {
     if (dec->soiSeen)
-        return kBadData;
+        return VLTJPG_ERR_DATA;
     dec->reader->restartInterval = 0;
     dec->soiSeen = 1;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Lossless, hierarchical and arithmetic-coded frames (SOF3, SOF5..SOF15
@@ -508,15 +504,15 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     if (marker == kJpgMarkerSof2) {
         dec->huffTableLimit = 4;
         dec->multiScanMode = kJpgDecProgressive; // not decoded by this codec
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     }
     if (IsUnsupportedFrame(marker)) {
         dec->multiScanMode = kJpgDecUnsupportedProcess;
-        return kUnsupported;
+        return VLTJPG_ERR_UNSUPPORTED;
     }
     switch (marker) {
     case kJpgMarkerTem:
-        return kOk;
+        return VLTJPG_OK;
     case kJpgMarkerDht:
         return ReadDht(dec);
     case kJpgMarkerSoi:
@@ -524,7 +520,7 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     case kJpgMarkerEoi:
         dec->decodeState = kJpgDecEndOfImage;
         *done = true;
-        return kOk;
+        return VLTJPG_OK;
     case kJpgMarkerSos:
         *done = true;
         return ReadScanHeader(dec);
@@ -540,10 +536,10 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
         break;
     }
     if (marker >= kJpgMarkerRst0 && marker <= kJpgMarkerRst7)
-        return kOk;
+        return VLTJPG_OK;
     if (marker >= kJpgMarkerApp0 && marker <= kJpgMarkerApp15)
         return SkipSegment(reader);
-    return kUnsupported; // DAC, DHP, EXP, JPGn, reserved codes
+    return VLTJPG_ERR_UNSUPPORTED; // DAC, DHP, EXP, JPGn, reserved codes
 }
 
 } // namespace
@@ -564,7 +560,7 @@ uint32_t JpgDecReadHeader(JpgDecoder *dec) {
             RETURN_IF_FAILED(JpgDecFindMarker(reader));
         RETURN_IF_FAILED(DispatchMarker(dec, reader->marker, &done));
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecSetScanInfo(JpgDecoder *dec) {
@@ -593,7 +589,7 @@ uint32_t JpgDecSetScanInfo(JpgDecoder *dec) {
     dec->edgeMcuRow = tallest / dec->mcuHeight;
     dec->mcuColumn = 0;
     dec->mcuRow = 0;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 } // extern "C"

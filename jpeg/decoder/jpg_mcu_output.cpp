@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kOk = VLTJPG_OK;
 constexpr uint8_t kGrey = 128;
 
 // Runs before every MCU of every output mode: at the end of each restart
@@ -15,14 +14,14 @@ constexpr uint8_t kGrey = 128;
 uint32_t CheckRestart(JpgDecoder *dec) {
     JpgHufReader *reader = dec->reader;
     if (reader->restartInterval == 0)
-        return kOk;
+        return VLTJPG_OK;
     if (reader->restartsToGo == 0) {
         uint32_t result = reader->restartHandler(dec);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
     }
     reader->restartsToGo -= 1;
-    return kOk;
+    return VLTJPG_OK;
 }
 
 // Where one block of an MCU lands in the output. The output address is
@@ -135,7 +134,7 @@ uint32_t OutputEdgeBlock(JpgDecoder *dec, int32_t block, int32_t x, int32_t y) {
         OutputWholeBlock(dec, t);
     else
         OutputClippedBlock(dec, t, columns, rows);
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t DecodeIntoCoefBlock(JpgDecoder *dec, JpgDecComponent *comp) {
@@ -148,33 +147,33 @@ extern "C" {
 
 uint32_t JpgDecYCbCrMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     uint32_t result = CheckRestart(dec);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     if (dec->mcuColumn >= dec->edgeMcuColumn || dec->mcuRow >= dec->edgeMcuRow)
         return dec->routines.lastMcu(dec, x, y);
     for (int32_t b = 0; b < dec->blocksPerMcu; ++b) {
         BlockTarget t = LocateBlock(dec, b, x, y);
         result = DecodeIntoCoefBlock(dec, t.comp);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
         OutputWholeBlock(dec, t);
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecYCbCrLastMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     for (int32_t b = 0; b < dec->blocksPerMcu; ++b) {
         uint32_t result = DecodeIntoCoefBlock(dec, dec->blockComponents[b]);
-        if (result != kOk)
+        if (result != VLTJPG_OK)
             return result;
         OutputEdgeBlock(dec, b, x, y);
     }
-    return kOk;
+    return VLTJPG_OK;
 }
 
 uint32_t JpgDecCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     uint32_t result = CheckRestart(dec);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     JpgHufReader *reader = dec->reader;
     const JpgDecComponent *first = dec->scanComponents[0];
@@ -183,7 +182,7 @@ uint32_t JpgDecCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
                     static_cast<intptr_t>(first->pitch) * y;
     int32_t savedLast = reader->lastIndexKept;
     reader->lastIndexKept = 63;
-    for (int32_t b = 0; b < dec->blocksPerMcu && result == kOk; ++b, dest += 64) {
+    for (int32_t b = 0; b < dec->blocksPerMcu && result == VLTJPG_OK; ++b, dest += 64) {
         JpgMemSet(dest, 0, kJpgDecBlockBytes);
         result = dec->routines.block(reader, dest, dec->blockComponents[b]);
     }
@@ -195,12 +194,12 @@ uint32_t JpgDecStreamMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     (void)x;
     (void)y;
     uint32_t result = CheckRestart(dec);
-    if (result != kOk)
+    if (result != VLTJPG_OK)
         return result;
     JpgHufReader *reader = dec->reader;
     int32_t savedLast = reader->lastIndexKept;
     reader->lastIndexKept = 1;
-    for (int32_t b = 0; b < dec->blocksPerMcu && result == kOk; ++b)
+    for (int32_t b = 0; b < dec->blocksPerMcu && result == VLTJPG_OK; ++b)
         result = DecodeIntoCoefBlock(dec, dec->blockComponents[b]);
     reader->lastIndexKept = savedLast;
     ClearCoefficients(dec);
