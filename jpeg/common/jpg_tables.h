@@ -41,16 +41,6 @@ enum JpgEdgeMode : int32_t {
     kJpgEdgeNothing = 4,
 };
 
-// Edge class of a block starting at `offset` in a component extent `extent`:
-// 0 inside, 1 straddling the edge, 2 outside.
-constexpr int32_t JpgEdgeClass(int32_t offset, int32_t extent) {
-    return offset + 8 <= extent ? 0 : (offset < extent ? 1 : 2);
-}
-
-inline int32_t JpgEdgeMode(int32_t x, int32_t width, int32_t y, int32_t height) {
-    return jpg_mcumode_tbl[3 * JpgEdgeClass(y, height) + JpgEdgeClass(x, width)];
-}
-
 // Decoder output pixel format for a frame's sampling mode 0..5, -1 for none.
 constexpr int32_t JpgOutputFormatForSampling(int32_t samplingMode) {
     constexpr int32_t kFormats[6] = {1, 2, 3, 4, 0, 18};
