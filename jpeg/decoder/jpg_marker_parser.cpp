@@ -535,7 +535,7 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     default:
         break;
     }
-    if (marker >= kJpgMarkerRst0 && marker <= kJpgMarkerRst7)
+    if (JpgIsRestartMarker(marker))
         return VLTJPG_OK;
     if (marker >= kJpgMarkerApp0 && marker <= kJpgMarkerApp15)
         return SkipSegment(reader);
