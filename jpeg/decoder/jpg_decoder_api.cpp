@@ -189,20 +189,11 @@ uint32_t Rewind(JpgDecoder *dec) {
     return JpgHufReset(dec->reader, dec->reader->dataStart);
 }
 
-// Decodes `count` MCUs without output to move the stream position on.
+// Decodes `count` MCUs without output to move the stream position on: a
+// run of stream-mode MCUs.
 uint32_t SkipMcus(JpgDecoder *dec, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        if (dec->routines.indexUpdate)
-            dec->routines.indexUpdate(dec);
-        uint32_t result = dec->routines.mcu[kJpgDecOutputStream](dec, 0, 0);
-        if (result != VLTJPG_OK)
-            return result;
-        if (++dec->mcuColumn == dec->mcusPerRow) {
-            dec->mcuColumn = 0;
-            dec->mcuRow += 1;
-        }
-    }
-    return VLTJPG_OK;
+    JpgDecRequest skip{kJpgDecOutputStream, count, 0, 0, nullptr};
+    return JpgDecDataLayer(dec, &skip);
 }
 
 // Moves the decoder to MCU (column, row) of the scan: forward by decoding
