@@ -44,11 +44,6 @@ char *copyText(const char *text, size_t length, size_t extra) {
     return copy;
 }
 
-void lowerInPlace(char *text) {
-    for (; *text; ++text)
-        *text = WildcardLower(*text);
-}
-
 // A pattern whose last component holds a wildcard is a directory and
 // a pattern; anything else names the directory alone, which gets its
 // trailing separator here so that entry paths can be formed by appending
@@ -61,7 +56,7 @@ bool splitPattern(const char *pattern, MDirFind *find) {
             find->pattern = copyText(component, std::strlen(component), 0);
             if (!find->pattern)
                 return false;
-            lowerInPlace(find->pattern);
+            MSCsMakeLower(find->pattern);
         }
         return find->directory != nullptr;
     }
