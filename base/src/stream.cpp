@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(MStream) == 24, "stream record is six words");
@@ -208,11 +207,11 @@ uint32_t MStreamFileCopyS(const char *destination, const char *source) {
     return copied && closed;
 }
 
+// The file info's size word already saturates at 0xFFFFFFFF, the same value
+// that reports a file that cannot be examined.
 uint32_t MStreamFileGetSizeS(const char *path) {
-    struct stat info;
-    if (!path || stat(path, &info) != 0 || static_cast<unsigned long long>(info.st_size) >= 0xFFFFFFFFull)
-        return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(info.st_size);
+    MFileInfo info;
+    return MGetFileInfoS(&info, path) ? info.fileSize : 0xFFFFFFFFu;
 }
 
 } // extern "C"
