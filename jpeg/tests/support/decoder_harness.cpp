@@ -1,38 +1,44 @@
 #include "decoder_harness.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace harness {
 
+uint32_t ReadFromBytes(const std::vector<uint8_t> &data, size_t *position,
+                       vltJpgStreamBuffer *request, size_t maxRead) {
+    size_t available = data.size() - std::min(*position, data.size());
+    size_t count = std::min<size_t>({request->count, available, maxRead});
+    if (count > 0)
+        std::memcpy(request->buffer, data.data() + *position, count);
+    *position += count;
+    return static_cast<uint32_t>(count);
+}
+
+uint32_t SeekInBytes(size_t size, size_t *position, const vltJpgStreamSeekArgs *seek) {
+    int64_t base = seek->origin == VLTJPG_SEEK_SET   ? 0
+                   : seek->origin == VLTJPG_SEEK_END ? static_cast<int64_t>(size)
+                                                     : static_cast<int64_t>(*position);
+    int64_t target = base + seek->offset;
+    if (target < 0 || target > static_cast<int64_t>(size))
+        return 1;
+    *position = static_cast<size_t>(target);
+    return 0;
+}
+
 uint32_t VectorStream::Callback(uint32_t operation, void *stream, void *argument) {
     auto *self = static_cast<VectorStream *>(stream);
     switch (operation) {
-    case VLTJPG_STREAM_READ: {
-        auto *request = static_cast<vltJpgStreamBuffer *>(argument);
+    case VLTJPG_STREAM_READ:
         self->reads += 1;
-        size_t available = self->data.size() - self->position;
-        size_t count = request->count < available ? request->count : available;
-        if (count > 0)
-            std::memcpy(request->buffer, self->data.data() + self->position, count);
-        self->position += count;
-        return static_cast<uint32_t>(count);
-    }
-    case VLTJPG_STREAM_SEEK: {
-        auto *request = static_cast<vltJpgStreamSeekArgs *>(argument);
+        return ReadFromBytes(self->data, &self->position,
+                             static_cast<vltJpgStreamBuffer *>(argument));
+    case VLTJPG_STREAM_SEEK:
         self->seeks += 1;
         if (!self->seekable)
             return 1;
-        int64_t base = request->origin == VLTJPG_SEEK_SET
-                           ? 0
-                           : (request->origin == VLTJPG_SEEK_END
-                                  ? static_cast<int64_t>(self->data.size())
-                                  : static_cast<int64_t>(self->position));
-        int64_t target = base + request->offset;
-        if (target < 0 || target > static_cast<int64_t>(self->data.size()))
-            return 1;
-        self->position = static_cast<size_t>(target);
-        return 0;
-    }
+        return SeekInBytes(self->data.size(), &self->position,
+                           static_cast<vltJpgStreamSeekArgs *>(argument));
     case VLTJPG_STREAM_TELL:
         self->tells += 1;
         return static_cast<uint32_t>(self->position);

@@ -12,6 +12,14 @@
 
 namespace harness {
 
+// A stream callback read served from `data` at `*position`: at most
+// `maxRead` bytes, fewer at the end of the data.
+uint32_t ReadFromBytes(const std::vector<uint8_t> &data, size_t *position,
+                       vltJpgStreamBuffer *request, size_t maxRead = SIZE_MAX);
+// A stream callback seek over `size` bytes: moves `*position`, or returns 1
+// and leaves it when the target lies outside the data.
+uint32_t SeekInBytes(size_t size, size_t *position, const vltJpgStreamSeekArgs *seek);
+
 // A stream callback over a byte vector; counts the operations it sees.
 struct VectorStream {
     std::vector<uint8_t> data;

@@ -8,6 +8,7 @@
 
 #include "common/jpg_glue.h"
 #include "common/jpg_tables.h"
+#include "decoder_harness.h"
 
 namespace huff {
 
@@ -46,30 +47,16 @@ std::vector<Code> CanonicalCodes(const TableDefinition &definition) {
 uint32_t CallbackStream::Callback(uint32_t operation, void *stream, void *argument) {
     auto *s = static_cast<CallbackStream *>(stream);
     switch (operation) {
-    case VLTJPG_STREAM_READ: {
-        auto *request = static_cast<vltJpgStreamBuffer *>(argument);
+    case VLTJPG_STREAM_READ:
         ++s->reads;
-        size_t available = s->data.size() - std::min(s->position, s->data.size());
-        size_t count = std::min<size_t>({request->count, available, s->maxRead});
-        if (count > 0)
-            std::memcpy(request->buffer, s->data.data() + s->position, count);
-        s->position += count;
-        return static_cast<uint32_t>(count);
-    }
-    case VLTJPG_STREAM_SEEK: {
-        auto *seek = static_cast<vltJpgStreamSeekArgs *>(argument);
+        return harness::ReadFromBytes(s->data, &s->position,
+                                      static_cast<vltJpgStreamBuffer *>(argument), s->maxRead);
+    case VLTJPG_STREAM_SEEK:
         ++s->seeks;
         if (s->failSeek)
             return 1;
-        long base = seek->origin == VLTJPG_SEEK_SET   ? 0
-                    : seek->origin == VLTJPG_SEEK_END ? static_cast<long>(s->data.size())
-                                                      : static_cast<long>(s->position);
-        long target = base + seek->offset;
-        if (target < 0 || target > static_cast<long>(s->data.size()))
-            return 1;
-        s->position = static_cast<size_t>(target);
-        return 0;
-    }
+        return harness::SeekInBytes(s->data.size(), &s->position,
+                                    static_cast<vltJpgStreamSeekArgs *>(argument));
     case VLTJPG_STREAM_TELL:
         return static_cast<uint32_t>(s->position);
     default:
