@@ -1,6 +1,7 @@
 // Directory enumeration with wildcard patterns over opendir/readdir.
 // First: it selects 64-bit file offsets before any system header.
 #include "file_status.h"
+#include "path_parts.h"
 #include "qvbase.h"
 #include "wildcard.h"
 
@@ -14,18 +15,6 @@ static_assert(sizeof(MDirFind) == 20, "find handle record is five words");
 #endif
 
 namespace {
-
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-// The part of a search pattern after its last separator.
-const char *lastComponent(const char *pattern) {
-    const char *component = pattern;
-    for (const char *c = pattern; *c; ++c) {
-        if (isSeparator(*c))
-            component = c + 1;
-    }
-    return component;
-}
 
 bool holdsWildcard(const char *text) { return std::strpbrk(text, "*?") != nullptr; }
 
@@ -49,7 +38,7 @@ char *copyText(const char *text, size_t length, size_t extra) {
 // trailing separator here so that entry paths can be formed by appending
 // the entry name.
 bool splitPattern(const char *pattern, MDirFind *find) {
-    const char *component = lastComponent(pattern);
+    const char *component = QvLastPathComponent(pattern);
     if (holdsWildcard(component)) {
         find->directory = copyText(pattern, size_t(component - pattern), 0);
         if (!meansEveryEntry(component)) {
@@ -62,7 +51,7 @@ bool splitPattern(const char *pattern, MDirFind *find) {
     }
     const size_t length = std::strlen(pattern);
     find->directory = copyText(pattern, length, 1);
-    if (find->directory && length > 0 && !isSeparator(pattern[length - 1])) {
+    if (find->directory && length > 0 && !QvIsPathSeparator(pattern[length - 1])) {
         find->directory[length] = '/';
         find->directory[length + 1] = 0;
     }

@@ -2,6 +2,7 @@
 //
 // Every copy into a caller's buffer is bounded by the size the caller
 // passes, and a path that does not fit is a failure, never a truncation.
+#include "path_parts.h"
 #include "qvbase.h"
 
 #include <climits>
@@ -14,24 +15,14 @@ namespace {
 // Room for any path the kernel reports, terminator included.
 constexpr uint32_t kPathRoom = PATH_MAX;
 
-// Length of the directory part of `path`, through its last separator; 0
-// when there is none.
-size_t directoryLength(const char *path) {
-    size_t length = 0;
-    for (size_t k = 0; path[k]; ++k) {
-        if (path[k] == '/' || path[k] == '\\')
-            length = k + 1;
-    }
-    return length;
-}
-
 // The executable's directory in a heap buffer of kPathRoom bytes. Null
 // when out of memory; an empty string when there is no directory to report.
 char *moduleDirectory() {
     char *path = static_cast<char *>(std::malloc(kPathRoom));
     if (path) {
         MGetModuleFileName(nullptr, path, kPathRoom);
-        path[directoryLength(path)] = 0;
+        // Keep the directory part, through the last separator.
+        path[QvLastPathComponent(path) - path] = 0;
     }
     return path;
 }
