@@ -197,12 +197,8 @@ vltJpgResult BuildCodeTable(JpgHuffTable *record, JpgHuffCode *codes, uint32_t e
     if (record->built) {
         return VLTJPG_OK;
     }
-    uint32_t total = 0;
-    for (uint32_t length = 1; length <= 16; ++length) {
-        total += record->bits[length];
-    }
     JpgMemSet(codes, 0, entryCount * sizeof(JpgHuffCode));
-    if (total > 256) {
+    if (JpgHuffSymbolCount(record->bits) > 256) {
         return VLTJPG_ERR_ARGUMENT;
     }
     uint32_t code = 0;

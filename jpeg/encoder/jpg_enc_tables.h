@@ -14,6 +14,15 @@ struct JpgEncState;
 // Default quality of a new encoder.
 constexpr int32_t kJpgDefaultQuality = 85;
 
+// Number of symbols a Huffman table lists: the sum of its code counts
+// bits[1..16].
+inline uint32_t JpgHuffSymbolCount(const uint8_t *bits) {
+    uint32_t count = 0;
+    for (int length = 1; length <= 16; ++length)
+        count += bits[length];
+    return count;
+}
+
 extern "C" {
 
 // ITU-T T.81 Annex K.1 and K.2 quantization tables, natural order.

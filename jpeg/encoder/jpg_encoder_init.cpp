@@ -68,9 +68,7 @@ vltJpgResult LayOutComponents(JpgEncState *state, bool selectors) {
 // when their count is 1..256.
 void CopyHuffTable(JpgHuffTable *record, const uint8_t *bits, const uint8_t *values) {
     JpgMemCopy(record->bits, bits, sizeof(record->bits));
-    uint32_t count = 0;
-    for (int length = 1; length <= 16; ++length)
-        count += bits[length];
+    uint32_t count = JpgHuffSymbolCount(bits);
     if (count >= 1 && count <= sizeof(record->values))
         JpgMemCopy(record->values, values, count);
 }

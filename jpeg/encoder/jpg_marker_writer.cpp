@@ -3,6 +3,7 @@
 // entropy-coded data and trailer leave in one ordered byte stream.
 #include "common/jpg_markers.h"
 #include "encoder/jpg_bit_writer.h"
+#include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_encoder.h"
 
 namespace {
@@ -128,9 +129,7 @@ void WriteFrameHeader(HeaderOutput &out, JpgEncState *state) {
 void WriteHuffTable(HeaderOutput &out, JpgHuffTable *table, uint32_t classAndNumber) {
     if (!table || !table->built)
         return;
-    uint32_t count = 0;
-    for (int length = 1; length <= 16; ++length)
-        count += table->bits[length];
+    uint32_t count = JpgHuffSymbolCount(table->bits);
     out.Marker(kJpgMarkerDht);
     out.Word(19 + count);
     out.Byte(classAndNumber);
