@@ -20,36 +20,51 @@ std::vector<uint8_t> RunJpeg(int restartInterval, int components = 3) {
     return oracle::Encode(o);
 }
 
-struct RunTarget {
-    std::vector<uint8_t *> planes;
-    std::vector<int32_t> pitches;
-    vltJpgPlaneSet set;
+// The test image, its frame and its reference decode at a scale.
+struct RunImage {
+    std::vector<uint8_t> jpeg;
+    oracle::FrameInfo info;
+    harness::Decoded reference;
 };
+
+RunImage MakeRunImage(int restartInterval, int components = 3, int scale = 1) {
+    RunImage image;
+    image.jpeg = RunJpeg(restartInterval, components);
+    image.info = oracle::ReadFrameInfo(image.jpeg);
+    image.reference = harness::DecodeImage(image.jpeg, scale);
+    return image;
+}
 
 // Plane pointers that put MCU (column, row) of a run at its own place in
 // the full-size planes `out` at a scale shift.
-RunTarget TargetAt(harness::OutputPlanes &out, const oracle::FrameInfo &info, int column, int row,
-                   int shift) {
-    RunTarget t;
-    t.planes.assign(3, nullptr);
-    t.pitches.assign(3, 0);
+harness::PlanePointers TargetAt(harness::OutputPlanes &out, const oracle::FrameInfo &info,
+                                int column, int row, int shift) {
+    harness::PlanePointers t;
     for (size_t c = 0; c < out.planes.size(); ++c) {
         int x = (column * 8 * info.h[c]) >> shift;
         int y = (row * 8 * info.v[c]) >> shift;
         t.pitches[c] = out.planes[c].pitch();
         t.planes[c] = out.planes[c].origin() + static_cast<size_t>(y) * t.pitches[c] + x;
     }
-    t.set = vltJpgPlaneSet{t.planes.data(), t.pitches.data()};
     return t;
 }
 
 uint32_t ReadRun(Decoder &dec, harness::OutputPlanes &out, const oracle::FrameInfo &info,
                  int column, int row, int count, int shift) {
-    RunTarget t = TargetAt(out, info, column, row, shift);
-    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, count, column, row, &t.set};
+    harness::PlanePointers t = TargetAt(out, info, column, row, shift);
+    vltJpgPlaneSet set = t.set();
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, count, column, row, &set};
     uint32_t result = vltJpgDecoderReadMCUs(dec.handle(), &request);
     EXPECT_EQ(request.mcuCount, 0);
     return result;
+}
+
+// A band of up to `lines` lines into `out` from MCU row `row` on; returns
+// the result and sets *lines to the lines delivered.
+uint32_t ReadBand(Decoder &dec, harness::OutputPlanes &out, const oracle::FrameInfo &info, int row,
+                  int32_t *lines) {
+    harness::PlanePointers t = TargetAt(out, info, 0, row, 0);
+    return vltJpgDecoderScanlines(dec.handle(), t.planes, t.pitches, nullptr, lines);
 }
 
 void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
@@ -58,15 +73,22 @@ void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<ora
         EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
 }
 
+// Samples of columns [x0, x1) and rows [y0, y1) of `a` and `b` match.
+void ExpectSameArea(const oracle::Plane &a, const oracle::Plane &b, int x0, int x1, int y0,
+                    int y1) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x)
+            ASSERT_EQ(a.at(x, y), b.at(x, y)) << "x " << x << " y " << y;
+    }
+}
+
 // Reads every MCU row back to front, each row as two runs (the tail, then
 // the first MCU), so that every run needs a rewind or a forward skip.
 TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
     for (int restart : {0, 3}) {
         for (int scale : {1, 2, 8}) {
             SCOPED_TRACE("restart " + std::to_string(restart) + " scale " + std::to_string(scale));
-            std::vector<uint8_t> jpeg = RunJpeg(restart);
-            oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-            harness::Decoded reference = harness::DecodeImage(jpeg, scale);
+            auto [jpeg, info, reference] = MakeRunImage(restart, 3, scale);
             ASSERT_EQ(reference.result, 0u);
 
             Decoder dec(jpeg);
@@ -87,9 +109,7 @@ TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
 }
 
 TEST(DecoderMcuRuns, RunOverTheWholeImageEqualsBands) {
-    std::vector<uint8_t> jpeg = RunJpeg(5, 1);
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    auto [jpeg, info, reference] = MakeRunImage(5, 1);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     int32_t columns, rows;
@@ -101,9 +121,7 @@ TEST(DecoderMcuRuns, RunOverTheWholeImageEqualsBands) {
 }
 
 TEST(DecoderMcuRuns, HandOverLeavesTheDecoderPositioned) {
-    std::vector<uint8_t> jpeg = RunJpeg(0);
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    auto [jpeg, info, reference] = MakeRunImage(0);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     vltJpgDecoderRequest request{VLTJPG_REQUEST_HANDOVER, 9, 2, 1, nullptr};
@@ -117,27 +135,22 @@ TEST(DecoderMcuRuns, HandOverLeavesTheDecoderPositioned) {
     ASSERT_EQ(ReadRun(dec, out, info, 2, 1, 3, 0), 0u); // no skip, no rewind
     EXPECT_EQ(dec.stream().seeks, seeks);
     EXPECT_LE(dec.stream().reads, reads + 1);
-    std::vector<oracle::Plane> planes = out.Extract();
-    for (int y = 16; y < 32; ++y) {
-        for (int x = 32; x < 75; ++x)
-            ASSERT_EQ(planes[0].at(x, y), reference.planes[0].at(x, y)) << x << "," << y;
-    }
+    ExpectSameArea(out.Extract()[0], reference.planes[0], 32, 75, 16, 32);
 }
 
 TEST(DecoderMcuRuns, RefusedRequestsDecodeNothing) {
-    std::vector<uint8_t> jpeg = RunJpeg(0);
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    auto [jpeg, info, reference] = MakeRunImage(0);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     harness::OutputPlanes out(info, 1);
-    RunTarget t = TargetAt(out, info, 0, 0, 0);
+    harness::PlanePointers t = TargetAt(out, info, 0, 0, 0);
+    vltJpgPlaneSet set = t.set();
     for (int mode : {3, 4, 7, -1}) {
-        vltJpgDecoderRequest request{mode, 4, 1, 1, &t.set};
+        vltJpgDecoderRequest request{mode, 4, 1, 1, &set};
         EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), VLTJPG_ERR_UNSUPPORTED);
         EXPECT_EQ(request.mcuCount, 4);
     }
-    vltJpgDecoderRequest outside{VLTJPG_REQUEST_SAMPLES, 1, 5, 0, &t.set};
+    vltJpgDecoderRequest outside{VLTJPG_REQUEST_SAMPLES, 1, 5, 0, &set};
     EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &outside), VLTJPG_ERR_ARGUMENT);
     outside.startColumn = 0;
     outside.startRow = 4;
@@ -162,8 +175,9 @@ TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     harness::OutputPlanes out(info, 1);
-    RunTarget t = TargetAt(out, info, 4, 3, 0);
-    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, 6, 4, 3, &t.set};
+    harness::PlanePointers t = TargetAt(out, info, 4, 3, 0);
+    vltJpgPlaneSet set = t.set();
+    vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, 6, 4, 3, &set};
     EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
     EXPECT_EQ(request.mcuCount, 5);
     EXPECT_TRUE(out.GuardsIntact());
@@ -173,37 +187,26 @@ TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {
 // of that MCU row lands at its own columns, and the line count continues
 // from that row's first line.
 TEST(DecoderMcuRuns, ScanlinesContinueWhereTheRunStopped) {
-    std::vector<uint8_t> jpeg = RunJpeg(2);
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    auto [jpeg, info, reference] = MakeRunImage(2);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     harness::OutputPlanes out(info, 1);
     ASSERT_EQ(ReadRun(dec, out, info, 0, 1, 2, 0), 0u);
 
-    RunTarget band = TargetAt(out, info, 0, 1, 0);
     int32_t lines = 16;
-    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), band.planes.data(), band.pitches.data(),
-                                     nullptr, &lines),
-              0u);
+    ASSERT_EQ(ReadBand(dec, out, info, 1, &lines), 0u);
     EXPECT_EQ(lines, 16);
-    RunTarget rest = TargetAt(out, info, 0, 2, 0);
     lines = 100;
-    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), rest.planes.data(), rest.pitches.data(),
-                                     nullptr, &lines),
-              0u);
+    ASSERT_EQ(ReadBand(dec, out, info, 2, &lines), 0u);
     EXPECT_EQ(lines, 53 - 32);
     EXPECT_TRUE(out.GuardsIntact());
 
     std::vector<oracle::Plane> planes = out.Extract();
     for (size_t c = 0; c < planes.size(); ++c) {
+        SCOPED_TRACE("plane " + std::to_string(c));
         int firstRow = 16 * info.v[c] / info.maxV;
-        for (int y = firstRow; y < planes[c].height; ++y) {
-            for (int x = 0; x < planes[c].width; ++x) {
-                ASSERT_EQ(planes[c].at(x, y), reference.planes[c].at(x, y))
-                    << "plane " << c << " x " << x << " y " << y;
-            }
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectSameArea(planes[c], reference.planes[c], 0, planes[c].width,
+                                               firstRow, planes[c].height));
     }
 }
 
