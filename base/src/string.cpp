@@ -113,10 +113,7 @@ uint32_t MWCsToUL(const wchar_t *s, wchar_t **end, int32_t base) {
     return unsignedAs32(std::wcstoul(s, end, base), s);
 }
 
-int32_t MWtol(const wchar_t *s) {
-    wchar_t *end;
-    return signedAs32(std::wcstol(s, &end, 0));
-}
+int32_t MWtol(const wchar_t *s) { return signedAs32(std::wcstol(s, nullptr, 0)); }
 
 int32_t MWtoi(const wchar_t *s) { return MWtol(s); }
 
