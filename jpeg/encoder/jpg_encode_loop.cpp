@@ -39,16 +39,14 @@ vltJpgResult EncodeOneMcu(JpgEncState *state, JpgEncMcuFn encodeMcu, int32_t c, 
 // Component extents of a band: widths of the image, heights of the band
 // (the edge handling works inside the band).
 void PrepareBandComponents(JpgEncState *state, uint32_t width, uint32_t lineCount) {
+    JpgEncSetComponentExtents(state, width, lineCount);
+    if (state->thumbScale < 0)
+        return;
     for (int32_t i = 0; i < state->componentCount; ++i) {
         JpgEncComponent *component = state->components[i];
-        component->width = component->h * width / state->maxH;
-        component->height = component->v * lineCount / state->maxV;
-        if (state->thumbScale >= 0) {
-            component->thumbCursor =
-                state->thumbPlanes[component->index] + component->thumbPitch * component->thumbRows;
-        }
+        component->thumbCursor =
+            state->thumbPlanes[component->index] + component->thumbPitch * component->thumbRows;
     }
-    JpgEncBuildBlockTables(state);
 }
 
 // A run fed into an image of unknown height makes the image as tall as

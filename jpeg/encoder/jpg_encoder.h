@@ -201,6 +201,17 @@ inline void JpgEncBuildBlockTables(JpgEncState *state) {
     }
 }
 
+// Component extents of `width` x `lines` samples (the image, or a band of
+// it), then the MCU's block tables.
+inline void JpgEncSetComponentExtents(JpgEncState *state, uint32_t width, uint32_t lines) {
+    for (int32_t i = 0; i < state->componentCount; ++i) {
+        JpgEncComponent *component = state->components[i];
+        component->width = component->h * width / state->maxH;
+        component->height = component->v * lines / state->maxV;
+    }
+    JpgEncBuildBlockTables(state);
+}
+
 // MCU rows of the current height: those needing no edge handling and all.
 inline void JpgEncSetMcuRows(JpgEncState *state) {
     uint32_t mcuHeight = 8 * state->maxV;

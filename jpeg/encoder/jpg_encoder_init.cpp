@@ -322,12 +322,7 @@ vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t hei
         return VLTJPG_ERR_ARGUMENT;
     state->width = width;
     state->height = height;
-    for (int32_t i = 0; i < state->componentCount; ++i) {
-        JpgEncComponent *component = state->components[i];
-        component->width = component->h * width / state->maxH;
-        component->height = component->v * height / state->maxV;
-    }
-    JpgEncBuildBlockTables(state);
+    JpgEncSetComponentExtents(state, width, height);
     uint32_t mcuWidth = 8 * state->maxH;
     state->fullMcuColumns = width / mcuWidth;
     state->mcuColumns = JpgCeilDiv(width, mcuWidth);
