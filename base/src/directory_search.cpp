@@ -1,5 +1,4 @@
 // Directory enumeration with wildcard patterns over opendir/readdir.
-// First: it selects 64-bit file offsets before any system header.
 #include "file_status.h"
 #include "path_parts.h"
 #include "qvbase.h"

@@ -1,5 +1,4 @@
 // File status, directory creation and removal, and path comparison.
-// First: it selects 64-bit file offsets before any system header.
 #include "file_status.h"
 #include "qvbase.h"
 

@@ -6,7 +6,9 @@
 
 #include <sys/stat.h>
 
-static_assert(sizeof(off_t) == 8, "file_status.h comes before any system header");
+// The build selects 64-bit file offsets, so sizes of 2 GiB and more and
+// directory entries on 32-bit targets are read correctly.
+static_assert(sizeof(off_t) == 8, "file offsets are 64-bit");
 
 static inline uint32_t FileAttributesOf(mode_t mode) {
     if (S_ISDIR(mode))
