@@ -84,6 +84,11 @@ bool Resynchronise(JpgHufReader *reader) {
 
 } // namespace
 
+void JpgDecClearPredictors(JpgDecoder *dec) {
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
+        dec->scanComponents[k]->dcPredictor = 0;
+}
+
 extern "C" {
 
 uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
@@ -157,8 +162,7 @@ uint32_t JpgDecRestart(JpgDecoder *dec) {
     }
     if (settled)
         reader->nextRestart = (reader->nextRestart + 1) & 7;
-    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
-        dec->scanComponents[k]->dcPredictor = 0;
+    JpgDecClearPredictors(dec);
     reader->eobRun = 0;
     reader->restartsToGo = reader->restartInterval;
     return VLTJPG_OK;

@@ -195,6 +195,9 @@ JPG_DEC_HIDDEN uint32_t JpgDecFindMarker(JpgHufReader *reader);
 // Moves the reader to the next whole byte after entropy-coded data (past a
 // stuffed 0x00 with its 0xFF), as the parser and the restart handler need.
 JPG_DEC_HIDDEN void JpgDecAlignToByte(JpgHufReader *reader);
+// Zeroes the DC predictors of the scan's components, as a restart, a rewind
+// and the start of another image need.
+JPG_DEC_HIDDEN void JpgDecClearPredictors(JpgDecoder *dec);
 
 extern "C" {
 

@@ -160,11 +160,6 @@ uint32_t BindCoefficientPlane(JpgDecoder *dec, const vltJpgPlaneSet *set) {
     return VLTJPG_OK;
 }
 
-void ClearPredictors(JpgDecoder *dec) {
-    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
-        dec->scanComponents[k]->dcPredictor = 0;
-}
-
 // Restart counters for a decoder positioned at MCU n of the scan: the
 // marker numbers run 0..7 from the second interval on.
 void SetRestartCounters(JpgDecoder *dec) {
@@ -185,7 +180,7 @@ void SetRestartCounters(JpgDecoder *dec) {
 uint32_t Rewind(JpgDecoder *dec) {
     dec->mcuColumn = 0;
     dec->mcuRow = 0;
-    ClearPredictors(dec);
+    JpgDecClearPredictors(dec);
     return JpgHufReset(dec->reader, dec->reader->dataStart);
 }
 
@@ -331,7 +326,7 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
         return result;
     if (dec->decodeState != kJpgDecScanHeaderRead)
         return VLTJPG_ERR_DATA;
-    ClearPredictors(dec);
+    JpgDecClearPredictors(dec);
     // The other stream's image starts at its own first line; the decoder's
     // line count is left as it was.
     int32_t savedLine = dec->firstLine;
