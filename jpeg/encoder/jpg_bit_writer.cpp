@@ -53,11 +53,7 @@ vltJpgResult JpgEncRestart(JpgEncState *state) {
     vltJpgResult result =
         JpgEncWriteMarker(writer, static_cast<uint8_t>(kJpgMarkerRst0 + writer->restartNumber));
     writer->restartNumber = (writer->restartNumber + 1) & 7;
-    for (JpgEncComponent *component : state->components) {
-        if (component != nullptr) {
-            component->dcPredictor = 0;
-        }
-    }
+    JpgEncResetPredictors(state);
     writer->restartCountdown = writer->restartInterval;
     return result;
 }

@@ -219,6 +219,13 @@ inline void JpgEncSetMcuRows(JpgEncState *state) {
     state->mcuRows = JpgCeilDiv(state->height, mcuHeight);
 }
 
+// DC predictions start from 0 again: at a restart marker and at the start
+// of each image.
+inline void JpgEncResetPredictors(JpgEncState *state) {
+    for (int32_t i = 0; i < state->componentCount; ++i)
+        state->components[i]->dcPredictor = 0;
+}
+
 // Before each MCU: with a restart interval, a marker when the countdown
 // has run out, then one MCU less to go.
 inline vltJpgResult JpgEncRestartStep(JpgEncState *state) {

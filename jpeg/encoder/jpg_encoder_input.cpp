@@ -98,8 +98,7 @@ vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **plan
     JpgBitWriter *writer = state->bitWriter;
     JpgEncHufInit(writer, stream);
     JpgHufRestartFromZero(writer);
-    for (int32_t i = 0; i < state->componentCount; ++i)
-        state->components[i]->dcPredictor = 0;
+    JpgEncResetPredictors(state);
     vltJpgResult result = vltJpgEncoderScanlines(encoder, planes, pitches, startLine, lineCount);
     return result != 0 ? result : FinishImage(state);
 }
