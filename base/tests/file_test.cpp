@@ -4,6 +4,7 @@
 // the test creates and removes.
 #include "qvbase.h"
 #include "../src/wildcard.h"
+#include "temp_dir_test.h"
 
 #include <gtest/gtest.h>
 
@@ -69,24 +70,13 @@ TEST(Wildcard, StarsBacktrackWhenALaterPartFails) {
                    {"**a**", "bab", true}});
 }
 
-// A temporary directory for one test, removed with everything in it.
-class TempDir : public ::testing::Test {
+// A temporary directory for one test, with helpers to fill it.
+class TempDir : public TempDirTest {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/qvbase_file_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        root_ = name;
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    std::string path(const std::string &name) const { return root_ + "/" + name; }
-
     void makeFile(const std::string &name, size_t bytes = 0) const {
         std::ofstream(path(name)) << std::string(bytes, 'x');
     }
     void makeDir(const std::string &name) const { fs::create_directory(path(name)); }
-
-    std::string root_;
 };
 
 struct Found {

@@ -1,6 +1,7 @@
 // Memory streams (caller's blocks and growing chunk lists), file streams in
 // every open mode, stream copies and whole-file operations.
 #include "qvbase.h"
+#include "temp_dir_test.h"
 
 #include <gtest/gtest.h>
 
@@ -303,17 +304,8 @@ TEST(StreamDispatch, MemoryHalvesMatchTheGenericOperations) {
 
 // ---- File streams ----
 
-class FileStreams : public ::testing::Test {
+class FileStreams : public TempDirTest {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/qvbase_stream_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
     void writeFile(const std::string &name, const std::string &content) const {
         std::ofstream(path(name), std::ios::binary) << content;
     }
@@ -356,8 +348,6 @@ protected:
         units.push_back(0);
         return units;
     }
-
-    std::string dir_;
 };
 
 TEST_F(FileStreams, ReadModeNeedsAnExistingFileAndDoesNotWrite) {
@@ -462,7 +452,7 @@ TEST_F(FileStreams, WidePathsOpenTheSameFile) {
 
 TEST_F(FileStreams, WidePathsThatDoNotFitOrAreNotBytesAreRefused) {
     // The longest accepted path fills the buffer with its terminator.
-    std::string fits = path(std::string(MSTREAM_PATH_MAX - 1 - dir_.size() - 1, 'a'));
+    std::string fits = path(std::string(MSTREAM_PATH_MAX - 1 - root_.size() - 1, 'a'));
     ASSERT_EQ(fits.size(), MSTREAM_PATH_MAX - 1u);
     MStream *stream = MStreamOpenFromFileW(wide(fits).data(), MSTREAM_MODE_WRITE);
     ASSERT_NE(stream, nullptr);
@@ -583,7 +573,7 @@ TEST_F(FileStreams, FileCopyReportsAFullDevice) {
 
 TEST_F(FileStreams, FileCopyReportsAnUnreadableSource) {
     // A directory opens for reading but cannot be read.
-    EXPECT_EQ(MStreamFileCopyS(path("dst").c_str(), dir_.c_str()), 0u);
+    EXPECT_EQ(MStreamFileCopyS(path("dst").c_str(), root_.c_str()), 0u);
 }
 
 TEST_F(FileStreams, FileSizeFromTheFileSystem) {
