@@ -225,6 +225,17 @@ vltJpgResult BuildCodeTable(JpgHuffTable *record, JpgHuffCode *codes, uint32_t e
 
 bool ValidSelector(uint32_t selector) { return selector < kJpgEncTableCount; }
 
+// Calls `apply(selector)` with the quantization table selector of every
+// component that has a valid one.
+template <typename Apply> void ForEachQuantSelector(const JpgEncState *state, Apply apply) {
+    for (int32_t i = 0; i < state->componentCount; ++i) {
+        const JpgEncComponent *component = state->components[i];
+        if (component != nullptr && ValidSelector(component->quantSelector)) {
+            apply(component->quantSelector);
+        }
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -245,19 +256,14 @@ vltJpgResult JpgEncCreateQuantScale(JpgEncState *state) {
     if (state == nullptr) {
         return VLTJPG_ERR_ARGUMENT;
     }
-    for (int32_t i = 0; i < state->componentCount; ++i) {
-        const JpgEncComponent *component = state->components[i];
-        if (component == nullptr || !ValidSelector(component->quantSelector)) {
-            continue;
+    ForEachQuantSelector(state, [state](uint32_t selector) {
+        JpgQuantTable *table = state->quantTables[selector];
+        uint16_t *reciprocal = state->reciprocalTables[selector];
+        if (table != nullptr && reciprocal != nullptr) {
+            BuildReciprocal(reciprocal, table);
+            table->toBeWritten = 1;
         }
-        JpgQuantTable *table = state->quantTables[component->quantSelector];
-        uint16_t *reciprocal = state->reciprocalTables[component->quantSelector];
-        if (table == nullptr || reciprocal == nullptr) {
-            continue;
-        }
-        BuildReciprocal(reciprocal, table);
-        table->toBeWritten = 1;
-    }
+    });
     return VLTJPG_OK;
 }
 
@@ -269,20 +275,15 @@ vltJpgResult JpgEncCreateDeQuantScale(JpgEncState *state) {
         return VLTJPG_OK;
     }
     const int16_t *scale = jpg_idct_scale_tbl[state->thumbScale];
-    for (int32_t i = 0; i < state->componentCount; ++i) {
-        const JpgEncComponent *component = state->components[i];
-        if (component == nullptr || !ValidSelector(component->quantSelector)) {
-            continue;
+    ForEachQuantSelector(state, [state, scale](uint32_t selector) {
+        const JpgQuantTable *table = state->quantTables[selector];
+        int32_t *dequant = state->dequantTables[selector];
+        if (table != nullptr && dequant != nullptr) {
+            for (int k = 0; k < 64; ++k) {
+                dequant[k] = static_cast<int32_t>(table->values[k]) * scale[k];
+            }
         }
-        const JpgQuantTable *table = state->quantTables[component->quantSelector];
-        int32_t *dequant = state->dequantTables[component->quantSelector];
-        if (table == nullptr || dequant == nullptr) {
-            continue;
-        }
-        for (int k = 0; k < 64; ++k) {
-            dequant[k] = static_cast<int32_t>(table->values[k]) * scale[k];
-        }
-    }
+    });
     return VLTJPG_OK;
 }
 
