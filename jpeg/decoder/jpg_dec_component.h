@@ -45,4 +45,10 @@ constexpr int32_t JpgDecComponentExtent(int32_t extent, int32_t factor, int32_t 
                : 0;
 }
 
+// Samples of an extent at output scale index `scale` (1/2^scale), rounded
+// up so that a last partial sample is kept.
+constexpr int32_t JpgDecScaledExtent(int32_t extent, int32_t scale) {
+    return (extent + (1 << scale) - 1) >> scale;
+}
+
 #endif

@@ -17,10 +17,6 @@ void WritePair(void *value, int32_t first, int32_t second) {
     words[1] = second;
 }
 
-int32_t Scaled(int32_t extent, int32_t scaleIndex) {
-    return (extent + (1 << scaleIndex) - 1) >> scaleIndex;
-}
-
 // Sizes the properties take; 0 for identifiers a get does not handle.
 uint32_t GetSize(uint32_t id) {
     switch (id) {
@@ -87,8 +83,8 @@ uint32_t GetPair(JpgDecoder *dec, uint32_t id, void *value) {
         WritePair(value, dec->width, dec->height);
         return VLTJPG_OK;
     case VLTJPG_DECPROP_SCALED_SIZE:
-        dec->scaledWidth = Scaled(dec->width, dec->scaleIndex);
-        dec->scaledHeight = Scaled(dec->height, dec->scaleIndex);
+        dec->scaledWidth = JpgDecScaledExtent(dec->width, dec->scaleIndex);
+        dec->scaledHeight = JpgDecScaledExtent(dec->height, dec->scaleIndex);
         WritePair(value, dec->scaledWidth, dec->scaledHeight);
         return VLTJPG_OK;
     case VLTJPG_DECPROP_MCU_GRID:

@@ -113,11 +113,9 @@ void OutputClippedBlock(JpgDecoder *dec, const BlockTarget &t, int32_t columns, 
 }
 
 // Scaled samples of a block that lie inside the component: the component
-// extent and the block origin are both divided by the scale, the extent
-// rounded up so that the last partial sample is kept.
+// extent and the block origin are both divided by the scale.
 int32_t ValidSamples(int32_t origin, int32_t extent, int32_t scale) {
-    int32_t scaledExtent = (extent + (1 << scale) - 1) >> scale;
-    int32_t valid = scaledExtent - (origin >> scale);
+    int32_t valid = JpgDecScaledExtent(extent, scale) - (origin >> scale);
     int32_t size = 8 >> scale;
     return valid < 0 ? 0 : (valid > size ? size : valid);
 }
