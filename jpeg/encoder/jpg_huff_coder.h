@@ -44,12 +44,17 @@ inline uint32_t ByteSwap(uint32_t word) { return __builtin_bswap32(word); }
 inline uint64_t ByteSwap(uint64_t word) { return __builtin_bswap64(word); }
 
 // Stores `count` completed bytes from the top of a 32-bit word, stuffed.
-template <int kCount>
-uint8_t *EmitStuffedBytes(uint8_t *out, uint32_t bits) {
-    for (int i = 0; i < kCount; ++i, bits <<= 8) {
+inline uint8_t *PutStuffedBytes(uint8_t *out, uint32_t bits, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, bits <<= 8) {
         out = PutStuffedByte(out, bits >> 24);
     }
     return out;
+}
+
+// The same with the count fixed, for the bit writer's byte emitters.
+template <int kCount>
+uint8_t *EmitStuffedBytes(uint8_t *out, uint32_t bits) {
+    return PutStuffedBytes(out, bits, kCount);
 }
 
 // Completed bytes leave the accumulator through a store policy:
@@ -58,10 +63,7 @@ uint8_t *EmitStuffedBytes(uint8_t *out, uint32_t bits) {
 struct InlineStore {
     explicit InlineStore(const JpgBitWriter *) {}
     uint8_t *Put(uint8_t *out, uint32_t top, uint32_t count) const {
-        for (uint32_t i = 0; i < count; ++i, top <<= 8) {
-            out = PutStuffedByte(out, top >> 24);
-        }
-        return out;
+        return PutStuffedBytes(out, top, count);
     }
 };
 
