@@ -270,7 +270,6 @@ uint32_t ReadFrameHeader(JpgDecoder *dec, int32_t progressive) {
     dec->height = static_cast<int32_t>(height);
     dec->componentCount = static_cast<int32_t>(count);
     RETURN_IF_FAILED(ReadFrameComponents(dec));
-    reader->marker = 0;
     dec->sofSeen = 1;
     NoteRgbComponents(dec);
     return JpgDecSetFrameInfo(dec);
@@ -433,7 +432,6 @@ void TakeOverScan(JpgDecoder *dec, const ScanHeader &scan) {
     reader->eobRun = 0;
     reader->nextRestart = 0;
     reader->restartsToGo = reader->restartInterval;
-    reader->marker = 0;
     reader->dataStart = JpgDecBitPosition(reader);
     dec->decodeState = kJpgDecScanHeaderRead;
 }
@@ -492,8 +490,9 @@ bool IsUnsupportedFrame(uint32_t marker) {
            (marker >= 0xCD && marker <= 0xCF);
 }
 
-// Handles one marker whose code the reader holds. *done is set when the
-// parser must return (first scan header reached, or EOI).
+// Handles one marker whose code the reader holds; the reader lets go of it
+// here, before its segment is read. *done is set when the parser must
+// return (first scan header reached, or EOI).
 uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     JpgHufReader *reader = dec->reader;
     reader->marker = 0;
