@@ -164,8 +164,6 @@ constexpr uint32_t kJpgEncTableAreaBytes = kJpgEncCoefBlockBytes + kJpgEncEdgeBl
                                            kJpgEncTableCount * kJpgEncReciprocalBytes +
                                            kJpgEncTableCount * kJpgEncDequantBytes;
 
-inline int16_t *JpgEncCoefBlock(JpgEncState *state) { return state->workArea; }
-
 // Allocation through the memory glue with the encoder's callbacks.
 inline void *JpgEncAlloc(JpgEncState *state, uint32_t size) {
     return JpgMemAlloc(size, state->alloc, state->allocSlots, state->memContext);
