@@ -55,10 +55,11 @@ uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
     return VLTJPG_OK;
 }
 
-// Chooses what to do with a pending marker that is not the expected RSTn.
-// Returns true once the marker is settled (taken as expected, or left
-// pending so that the coming interval comes out grey), false when the data
-// ended while looking further.
+// Chooses what to do with the pending marker at the end of an interval: the
+// expected RSTn (or one too far off to tell) is taken, an old one is passed
+// over, a later one or any other marker stays pending so that the coming
+// interval comes out grey. Returns true once the marker is settled, false
+// when the data ended while looking further.
 bool Resynchronise(JpgHufReader *reader) {
     uint32_t next = reader->nextRestart;
     for (;;) {
@@ -153,14 +154,8 @@ uint32_t JpgDecStreamLayer(JpgDecoder *dec, JpgDecRequest *request) {
 uint32_t JpgDecRestart(JpgDecoder *dec) {
     JpgHufReader *reader = dec->reader;
     JpgDecAlignToByte(reader);
-    bool settled = reader->marker != 0 || JpgDecFindMarker(reader) == VLTJPG_OK;
-    if (settled) {
-        if (reader->marker == kJpgMarkerRst0 + reader->nextRestart)
-            reader->marker = 0;
-        else
-            settled = Resynchronise(reader);
-    }
-    if (settled)
+    bool found = reader->marker != 0 || JpgDecFindMarker(reader) == VLTJPG_OK;
+    if (found && Resynchronise(reader))
         reader->nextRestart = (reader->nextRestart + 1) & 7;
     JpgDecClearPredictors(dec);
     reader->eobRun = 0;
