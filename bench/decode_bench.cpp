@@ -7,6 +7,7 @@
 // raw_data_out and the islow IDCT); throughput is counted in full-size
 // megapixels per second. Files this decoder refuses (progressive,
 // multi-scan) are reported and skipped.
+#include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
 
 #include <chrono>
@@ -16,8 +17,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -95,36 +94,10 @@ bool DecodeOurs(const std::vector<uint8_t> &jpeg, int denominator, Planes &plane
 }
 
 void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, int denominator, Planes &planes) {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.raw_data_out = TRUE;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = denominator;
-    jpeg_start_decompress(&cinfo);
-    // libjpeg-turbo may give a subsampled component a larger IDCT size than
-    // the luma when scaling, so rows per call are counted per component.
-    int unit = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
-    std::vector<JSAMPROW> rows[3];
-    JSAMPARRAY arrays[3];
-    for (int call = 0; cinfo.output_scanline < cinfo.output_height; ++call) {
-        for (int c = 0; c < cinfo.num_components && c < 3; ++c) {
-            int count = cinfo.comp_info[c].v_samp_factor * cinfo.comp_info[c].DCT_scaled_size;
-            rows[c].resize(count);
-            for (int r = 0; r < count; ++r) {
-                size_t row = static_cast<size_t>(call) * count + r;
-                rows[c][r] = planes.pointers[c] + row * planes.pitches[c];
-            }
-            arrays[c] = rows[c].data();
-        }
-        jpeg_read_raw_data(&cinfo, arrays, unit);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    oracle::Decompressor decompressor(jpeg);
+    oracle::StartRawOutput(decompressor.cinfo, denominator);
+    oracle::ReadRawRows(decompressor.cinfo, planes.pointers, planes.pitches);
+    jpeg_finish_decompress(&decompressor.cinfo);
 }
 
 // Runs `decode` repeatedly for about `seconds` and returns decodes/second.

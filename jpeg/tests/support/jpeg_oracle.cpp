@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include <jpeglib.h>
+#include "libjpeg_decompressor.h"
 
 namespace oracle {
 
@@ -37,21 +37,6 @@ uint8_t PhotoSample(int x, int y, int c, int width, int height, std::mt19937 &rn
     std::normal_distribution<double> noise(0.0, 2.0);
     return Clamp(value + noise(rng));
 }
-
-// A libjpeg decompressor over a JPEG in memory, header read.
-struct Decompressor {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    explicit Decompressor(const std::vector<uint8_t> &jpeg) {
-        cinfo.err = jpeg_std_error(&jerr);
-        jpeg_create_decompress(&cinfo);
-        jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-        jpeg_read_header(&cinfo, TRUE);
-    }
-    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
-    Decompressor(const Decompressor &) = delete;
-    Decompressor &operator=(const Decompressor &) = delete;
-};
 
 struct MemoryDestination {
     unsigned char *buffer = nullptr;
@@ -208,38 +193,24 @@ Plane Shrink(const Plane &in, int factor) {
 std::vector<Plane> DecodeRaw(const std::vector<uint8_t> &jpeg, int denominator) {
     Decompressor decompressor(jpeg);
     jpeg_decompress_struct &cinfo = decompressor.cinfo;
-    cinfo.raw_data_out = TRUE;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = denominator;
-    jpeg_start_decompress(&cinfo);
+    StartRawOutput(cinfo, denominator);
     int n = cinfo.num_components;
     int unitRows = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
     int units = (static_cast<int>(cinfo.output_height) + unitRows - 1) / unitRows;
     std::vector<Plane> planes(n);
     std::vector<std::vector<uint8_t>> padded(n);
-    std::vector<int> paddedWidth(n), rowsPerUnit(n);
+    std::vector<uint8_t *> origins(n);
+    std::vector<int32_t> paddedWidth(n);
     for (int c = 0; c < n; ++c) {
         jpeg_component_info &comp = cinfo.comp_info[c];
         planes[c].width = static_cast<int>(comp.downsampled_width);
         planes[c].height = static_cast<int>(comp.downsampled_height);
         paddedWidth[c] = static_cast<int>(comp.width_in_blocks + 8) * comp.DCT_scaled_size;
-        rowsPerUnit[c] = comp.v_samp_factor * comp.DCT_scaled_size;
-        padded[c].assign(static_cast<size_t>(paddedWidth[c]) * rowsPerUnit[c] * (units + 1), 0);
+        padded[c].assign(
+            static_cast<size_t>(paddedWidth[c]) * RawRowsPerCall(cinfo, c) * (units + 1), 0);
+        origins[c] = padded[c].data();
     }
-    std::vector<std::vector<JSAMPROW>> rowPointers(n);
-    for (int unit = 0; cinfo.output_scanline < cinfo.output_height; ++unit) {
-        std::vector<JSAMPARRAY> arrays(n);
-        for (int c = 0; c < n; ++c) {
-            rowPointers[c].resize(rowsPerUnit[c]);
-            for (int r = 0; r < rowsPerUnit[c]; ++r) {
-                size_t row = static_cast<size_t>(unit) * rowsPerUnit[c] + r;
-                rowPointers[c][r] = &padded[c][row * paddedWidth[c]];
-            }
-            arrays[c] = rowPointers[c].data();
-        }
-        jpeg_read_raw_data(&cinfo, arrays.data(), unitRows);
-    }
+    ReadRawRows(cinfo, origins.data(), paddedWidth.data());
     for (int c = 0; c < n; ++c) {
         Plane &p = planes[c];
         p.samples.resize(static_cast<size_t>(p.width) * p.height);
