@@ -64,6 +64,14 @@ vltJpgResult LayOutComponents(JpgEncState *state, bool selectors) {
     return 0;
 }
 
+// The layout of the sampling mode, then the image size over it.
+vltJpgResult LayOutWithSize(JpgEncState *state, bool selectors, uint32_t width, uint32_t height) {
+    if (!state)
+        return VLTJPG_ERR_ARGUMENT;
+    vltJpgResult result = LayOutComponents(state, selectors);
+    return result != 0 ? result : JpgEncSetImageProp(state, width, height);
+}
+
 // Copies a bits/values pair into a Huffman table record; the symbols only
 // when their count is 1..256.
 void CopyHuffTable(JpgHuffTable *record, const uint8_t *bits, const uint8_t *values) {
@@ -304,17 +312,11 @@ vltJpgResult JpgEncUninit(JpgEncState *state) {
 }
 
 vltJpgResult JpgEncSetCompInfo(JpgEncState *state, uint32_t width, uint32_t height) {
-    if (!state)
-        return VLTJPG_ERR_ARGUMENT;
-    vltJpgResult result = LayOutComponents(state, true);
-    return result != 0 ? result : JpgEncSetImageProp(state, width, height);
+    return LayOutWithSize(state, true, width, height);
 }
 
 vltJpgResult JpgEncSetCompInfoWithoutQH(JpgEncState *state, uint32_t width, uint32_t height) {
-    if (!state)
-        return VLTJPG_ERR_ARGUMENT;
-    vltJpgResult result = LayOutComponents(state, false);
-    return result != 0 ? result : JpgEncSetImageProp(state, width, height);
+    return LayOutWithSize(state, false, width, height);
 }
 
 vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t height) {
