@@ -221,6 +221,12 @@ uint32_t ConfigureRequest(JpgDecoder *dec, const JpgDecRequest *request) {
     }
 }
 
+// A run starts at an MCU of the current scan's grid.
+bool StartsInsideTheScan(const JpgDecoder *dec, const JpgDecRequest *request) {
+    return request->startColumn >= 0 && request->startColumn < dec->mcusPerRow &&
+           request->startRow >= 0 && request->startRow < dec->mcuRows;
+}
+
 // The image line the decoder has delivered up to: the first line of the
 // MCU row it stands in, or the whole image once its scan is complete.
 int32_t LineReached(const JpgDecoder *dec) {
@@ -338,8 +344,7 @@ vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *r
     JpgDecoder *dec = FromHandle(handle);
     int32_t savedLine = dec->firstLine;
     uint32_t result = JpgDecSetReadProp(dec, request);
-    if (result == VLTJPG_OK && (request->startColumn < 0 || request->startColumn >= dec->mcusPerRow ||
-                          request->startRow < 0 || request->startRow >= dec->mcuRows))
+    if (result == VLTJPG_OK && !StartsInsideTheScan(dec, request))
         result = VLTJPG_ERR_ARGUMENT;
     if (result != VLTJPG_OK) { // a refused request changes nothing
         dec->firstLine = savedLine;

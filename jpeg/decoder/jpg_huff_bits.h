@@ -3,8 +3,9 @@
 // bytes at a time, byte stuffing is removed on the way in and a marker stops
 // the real data. Keeping the next bits at the top lets a lookup take them
 // with a constant shift, so the step from one code to the next is a lookup
-// and a shift by the bits it used. Between blocks the reader's own fields (position, bits left, bytes
-// left, marker, end flag) hold the whole state; Finish() writes it back.
+// and a shift by the bits it used. Between blocks the reader's own fields
+// (position, bits left, bytes left, marker, end flag) hold the whole state;
+// Finish() writes it back.
 #ifndef QVJPEG_DECODER_JPG_HUFF_BITS_H
 #define QVJPEG_DECODER_JPG_HUFF_BITS_H
 

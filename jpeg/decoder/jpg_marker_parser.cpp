@@ -14,7 +14,7 @@ constexpr int32_t kMaxSamplingFactor = 4;
 #define RETURN_IF_FAILED(expr)                                                                     \
     do {                                                                                           \
         uint32_t result_ = (expr);                                                                 \
-        if (result_ != VLTJPG_OK)                                                                        \
+        if (result_ != VLTJPG_OK)                                                                  \
             return result_;                                                                        \
     } while (0)
 
