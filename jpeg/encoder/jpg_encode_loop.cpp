@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint32_t kBlockBytes = 64 * sizeof(int16_t);
 constexpr uint32_t kProgressDone = 100;
 
 // Moves the encoder and the caller's buffer position (c, r) to the next
@@ -121,11 +120,11 @@ vltJpgResult JpgEncCoefMCU(JpgEncState *state, int32_t column, int32_t row) {
     const JpgEncComponent *luma = state->components[0];
     // One MCU's blocks lie one after another; an MCU row of the caller's
     // buffer is 2 * pitch bytes (the pitch counts 16-bit values).
-    std::size_t mcuBytes = static_cast<std::size_t>(state->blocksPerMcu) * kBlockBytes;
+    std::size_t mcuBytes = static_cast<std::size_t>(state->blocksPerMcu) * kJpgEncCoefBlockBytes;
     uint8_t *mcu = luma->base + static_cast<std::size_t>(column) * mcuBytes +
                    static_cast<std::size_t>(row) * 2 * luma->pitch;
     for (int32_t i = 0; i < state->blocksPerMcu; ++i) {
-        auto *block = reinterpret_cast<int16_t *>(mcu + i * kBlockBytes);
+        auto *block = reinterpret_cast<int16_t *>(mcu + i * kJpgEncCoefBlockBytes);
         result = state->encodeBlock(state->bitWriter, block, state->blockComponents[i]);
         if (result != 0)
             return result;
