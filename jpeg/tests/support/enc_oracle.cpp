@@ -1,5 +1,7 @@
 #include "enc_oracle.h"
 
+#include "jpeg_oracle.h"
+
 #include <gtest/gtest.h>
 
 #include <csetjmp>
@@ -375,10 +377,9 @@ long FindMarker(const std::vector<uint8_t> &bytes, uint8_t marker, size_t from) 
 
 std::vector<int> RestartNumbers(const std::vector<uint8_t> &bytes) {
     std::vector<int> numbers;
-    long sos = FindMarker(bytes, 0xDA);
-    if (sos < 0)
+    size_t start = oracle::ScanDataOffset(bytes);
+    if (start == std::string::npos)
         return numbers;
-    size_t start = static_cast<size_t>(sos) + 2 + ((bytes[sos + 2] << 8) | bytes[sos + 3]);
     for (size_t i = start; i + 1 < bytes.size(); ++i) {
         if (bytes[i] == 0xFF && bytes[i + 1] >= 0xD0 && bytes[i + 1] <= 0xD7)
             numbers.push_back(bytes[i + 1] - 0xD0);

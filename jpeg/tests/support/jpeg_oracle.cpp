@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "enc_oracle.h"
 #include "libjpeg_decompressor.h"
 
 namespace oracle {
@@ -247,11 +248,8 @@ std::vector<ComponentCoefficients> ReadCoefficients(const std::vector<uint8_t> &
 }
 
 size_t FindMarker(const std::vector<uint8_t> &jpeg, uint8_t code) {
-    for (size_t i = 0; i + 1 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == code)
-            return i;
-    }
-    return std::string::npos;
+    long at = enc_test::FindMarker(jpeg, code);
+    return at < 0 ? std::string::npos : static_cast<size_t>(at);
 }
 
 size_t ScanDataOffset(const std::vector<uint8_t> &jpeg) {
