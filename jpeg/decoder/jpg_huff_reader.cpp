@@ -22,6 +22,16 @@ void AppendEndOfImage(JpgHufReader *reader, uint8_t *at) {
     reader->bytesLeft += 2;
 }
 
+// The stream ends after the `count` bytes at the buffer start, the reader's
+// position: an EOI is appended behind them.
+void EndAfter(JpgHufReader *reader, uint32_t count) {
+    reader->endFlag = 1;
+    reader->bytesLeft = static_cast<int32_t>(count);
+    reader->mainCount = count;
+    reader->tailCount = 0;
+    AppendEndOfImage(reader, reader->buffer + count);
+}
+
 // Fills the whole buffer from the stream's current position; the reader's
 // position is the buffer start.
 void Fill(JpgHufReader *reader) {
@@ -35,11 +45,7 @@ void Fill(JpgHufReader *reader) {
         reader->endFlag = 0;
         return;
     }
-    reader->endFlag = 1;
-    reader->bytesLeft = static_cast<int32_t>(n);
-    reader->mainCount = n;
-    reader->tailCount = 0;
-    AppendEndOfImage(reader, reader->buffer + n);
+    EndAfter(reader, n);
 }
 
 // True when the appended EOI follows the buffered data.
@@ -175,11 +181,7 @@ uint32_t JpgScanHufInit(JpgHufReader *reader, JpgDecoder *dec) {
     if (JpgStreamSeek(stream, VLTJPG_SEEK_SET, static_cast<int32_t>(origin), callback) != 0) {
         // Nothing to read from: the reader holds just an end marker.
         reader->position = reader->buffer;
-        reader->endFlag = 1;
-        reader->bytesLeft = 0;
-        reader->mainCount = 0;
-        reader->tailCount = 0;
-        AppendEndOfImage(reader, reader->buffer);
+        EndAfter(reader, 0);
     } else {
         // The data of a cut file ends in an EOI here as after any refill.
         Fill(reader);
