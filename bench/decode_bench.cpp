@@ -7,6 +7,7 @@
 // raw_data_out and the islow IDCT); throughput is counted in full-size
 // megapixels per second. Files this decoder refuses (progressive,
 // multi-scan) are reported and skipped.
+#include "decoder_harness.h"
 #include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
 
@@ -29,21 +30,12 @@ struct MemorySource {
 
 uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument) {
     auto *source = static_cast<MemorySource *>(stream);
-    if (operation == VLTJPG_STREAM_READ) {
-        auto *request = static_cast<vltJpgStreamBuffer *>(argument);
-        size_t available = source->data->size() - source->position;
-        size_t count = request->count < available ? request->count : available;
-        std::memcpy(request->buffer, source->data->data() + source->position, count);
-        source->position += count;
-        return static_cast<uint32_t>(count);
-    }
-    if (operation == VLTJPG_STREAM_SEEK) {
-        auto *request = static_cast<vltJpgStreamSeekArgs *>(argument);
-        if (request->origin != VLTJPG_SEEK_SET)
-            return 1;
-        source->position = static_cast<size_t>(request->offset);
-        return 0;
-    }
+    if (operation == VLTJPG_STREAM_READ)
+        return harness::ReadFromBytes(*source->data, &source->position,
+                                      static_cast<vltJpgStreamBuffer *>(argument));
+    if (operation == VLTJPG_STREAM_SEEK)
+        return harness::SeekInBytes(source->data->size(), &source->position,
+                                    static_cast<vltJpgStreamSeekArgs *>(argument));
     return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
 }
 
