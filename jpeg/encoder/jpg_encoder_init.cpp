@@ -228,8 +228,7 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
 }
 
 void ReleaseState(JpgEncState *state) {
-    if (state->components[0])
-        JpgEncFree(state, state->components[0]);
+    JpgEncFree(state, state->components[0]); // all records in one block
     ReleaseBitWriter(state);
     JpgEncFree(state, state->workArea);
     for (int t = 0; t < kJpgEncTableCount; ++t) {
