@@ -8,6 +8,7 @@
 // with the standard Huffman tables into memory, and write EOI.
 //
 //   entropy_encode_bench [--rounds N] file.jpg...
+#include "jpeg_oracle.h"
 #include "qvjpeg.h"
 
 #include <algorithm>
@@ -187,22 +188,14 @@ template <typename Encode> double TimePerImage(Encode encode, size_t &bytes) {
     return elapsed / runs;
 }
 
-// Offset of the entropy-coded data: just after the SOS segment.
-size_t ScanDataStart(const uint8_t *bytes, size_t size) {
-    for (size_t i = 0; i + 3 < size; ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA)
-            return i + 2 + ((static_cast<size_t>(bytes[i + 2]) << 8) | bytes[i + 3]);
-    }
-    return size;
-}
-
 // Both coders use the standard Huffman tables, so the coded scans must be
 // the same bytes (the headers differ in their quantization tables).
-bool SameScanData(const uint8_t *ours, size_t ourSize, const uint8_t *theirs, size_t theirSize) {
-    size_t ourStart = ScanDataStart(ours, ourSize);
-    size_t theirStart = ScanDataStart(theirs, theirSize);
-    return ourSize - ourStart == theirSize - theirStart &&
-           std::memcmp(ours + ourStart, theirs + theirStart, ourSize - ourStart) == 0;
+bool SameScanData(const std::vector<uint8_t> &ours, const std::vector<uint8_t> &theirs) {
+    size_t ourStart = oracle::ScanDataOffset(ours);
+    size_t theirStart = oracle::ScanDataOffset(theirs);
+    return ourStart <= ours.size() && theirStart <= theirs.size() &&
+           std::equal(ours.begin() + ourStart, ours.end(), theirs.begin() + theirStart,
+                      theirs.end());
 }
 
 struct Totals {
@@ -231,7 +224,8 @@ void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
     }
     double mcoef = static_cast<double>(photo.coefficients) / 1e6;
     std::string name = photo.path.substr(photo.path.find_last_of('/') + 1);
-    bool same = SameScanData(sink.bytes.data(), ourBytes, libjpegBuffer.data(), theirBytes);
+    bool same = SameScanData({sink.bytes.begin(), sink.bytes.begin() + ourBytes},
+                             {libjpegBuffer.begin(), libjpegBuffer.begin() + theirBytes});
     std::printf("%-28s %5u %9.2f %10.1f %10.1f %7.2f   %s scan data, %zu bytes\n", name.c_str(),
                 photo.samplingMode, mcoef, mcoef / ours, mcoef / theirs, theirs / ours,
                 same ? "same" : "DIFFERENT", ourBytes);
