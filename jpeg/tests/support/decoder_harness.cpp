@@ -151,15 +151,14 @@ uint32_t DecodeBands(Decoder &dec, const oracle::FrameInfo &info, int denominato
         ++shift;
     int done = 0;
     while (done < info.height) {
-        uint8_t *planes[3] = {nullptr, nullptr, nullptr};
-        int32_t pitches[3] = {0, 0, 0};
+        PlanePointers band = out.Origins();
         for (size_t c = 0; c < out.planes.size() && c < 3; ++c) {
             int row = (done * info.v[c] / info.maxV) >> shift;
-            pitches[c] = out.planes[c].pitch();
-            planes[c] = out.planes[c].origin() + static_cast<size_t>(row) * pitches[c];
+            band.planes[c] += static_cast<size_t>(row) * band.pitches[c];
         }
         int32_t count = lines;
-        uint32_t result = vltJpgDecoderScanlines(dec.handle(), planes, pitches, nullptr, &count);
+        uint32_t result =
+            vltJpgDecoderScanlines(dec.handle(), band.planes, band.pitches, nullptr, &count);
         if (result != 0)
             return result;
         if (count == 0)
