@@ -76,9 +76,18 @@ oracle::Plane GuardedPlane::Extract() const {
     return plane;
 }
 
+namespace {
+
+vltJpgDecoderParams ParamsWithChunk(uint32_t chunkSize) {
+    vltJpgDecoderParams params{};
+    params.chunkSize = chunkSize;
+    return params;
+}
+
+} // namespace
+
 Decoder::Decoder(const std::vector<uint8_t> &jpeg, uint32_t chunkSize)
-    : Decoder(jpeg, vltJpgDecoderParams{nullptr, 0, chunkSize, 0, 0, nullptr, nullptr, nullptr,
-                                        nullptr}) {}
+    : Decoder(jpeg, ParamsWithChunk(chunkSize)) {}
 
 Decoder::Decoder(const std::vector<uint8_t> &jpeg, vltJpgDecoderParams params,
                  size_t startOffset) {

@@ -54,10 +54,11 @@ private:
 // An open decoder over a VectorStream; destroyed with the object.
 class Decoder {
 public:
-    // `prefix` bytes (not a JPEG) come before the data; with `offset` the
-    // stream is positioned past them before creation, otherwise the parser
-    // skips them.
+    // A decoder over `jpeg` with default parameters and the given chunk size.
     explicit Decoder(const std::vector<uint8_t> &jpeg, uint32_t chunkSize = 0);
+    // A decoder with the host's `params` (its stream fields are replaced);
+    // the stream is positioned at `startOffset` before creation, so that
+    // bytes before a JPEG inside a larger stream are never read.
     Decoder(const std::vector<uint8_t> &jpeg, vltJpgDecoderParams params,
             size_t startOffset = 0);
     ~Decoder();
