@@ -33,4 +33,26 @@ uint32_t JpgStreamTell(void *stream, vltJpgStreamCallback callback);
 
 } // extern "C"
 
+// A zero-filled block from JpgMemAlloc, or null.
+inline void *JpgMemAllocZeroed(uint32_t size, vltJpgAllocCallback alloc, void **slots,
+                               void *context) {
+    void *block = JpgMemAlloc(size, alloc, slots, context);
+    return block ? JpgMemSet(block, 0, size) : nullptr;
+}
+
+// The allocation slots of a new instance, from the platform heap. They exist
+// only when the host gives an allocation callback: *slots stays null
+// without one. False when the heap is exhausted.
+inline bool JpgMemCreateSlots(vltJpgAllocCallback alloc, void ***slots) {
+    *slots = nullptr;
+    if (!alloc)
+        return true;
+    *slots = static_cast<void **>(
+        JpgMemAllocZeroed(kJpgAllocSlotCount * sizeof(void *), nullptr, nullptr, nullptr));
+    return *slots != nullptr;
+}
+
+// Releases what JpgMemCreateSlots made; the instance's own blocks go first.
+inline void JpgMemReleaseSlots(void **slots) { JpgMemFree(slots, nullptr, nullptr, nullptr); }
+
 #endif

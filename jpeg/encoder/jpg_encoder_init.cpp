@@ -89,11 +89,9 @@ void InstallStandardHuffTables(JpgEncState *state) {
 }
 
 template <typename T> bool AllocZeroed(JpgEncState *state, T **out, uint32_t bytes) {
-    *out = static_cast<T *>(JpgEncAlloc(state, bytes));
-    if (!*out)
-        return false;
-    JpgMemSet(*out, 0, bytes);
-    return true;
+    *out = static_cast<T *>(
+        JpgMemAllocZeroed(bytes, state->alloc, state->allocSlots, state->memContext));
+    return *out != nullptr;
 }
 
 bool AllocComponents(JpgEncState *state) {
@@ -238,7 +236,7 @@ void ReleaseState(JpgEncState *state) {
     }
     void **slots = state->allocSlots;
     JpgEncFree(state, state);
-    JpgMemFree(slots, nullptr, nullptr, nullptr);
+    JpgMemReleaseSlots(slots);
 }
 
 } // namespace
@@ -254,20 +252,14 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     if (decoder)
         return VLTJPG_ERR_UNSUPPORTED; // transcoding is not available yet
     void **slots = nullptr;
-    if (info->alloc) {
-        uint32_t bytes = kJpgAllocSlotCount * sizeof(void *);
-        slots = static_cast<void **>(JpgMemAlloc(bytes, nullptr, nullptr, nullptr));
-        if (!slots)
-            return VLTJPG_ERR_MEMORY;
-        JpgMemSet(slots, 0, bytes);
-    }
+    if (!JpgMemCreateSlots(info->alloc, &slots))
+        return VLTJPG_ERR_MEMORY;
     auto *state = static_cast<JpgEncState *>(
-        JpgMemAlloc(sizeof(JpgEncState), info->alloc, slots, info->memContext));
+        JpgMemAllocZeroed(sizeof(JpgEncState), info->alloc, slots, info->memContext));
     if (!state) {
-        JpgMemFree(slots, nullptr, nullptr, nullptr);
+        JpgMemReleaseSlots(slots);
         return VLTJPG_ERR_MEMORY;
     }
-    JpgMemSet(state, 0, sizeof(JpgEncState));
     CopyCreationRecord(state, info, slots);
     if (info->pixelFormat > kHighestPixelFormat ||
         !JpgEncFrameSizeFits(info->width, info->height)) {
