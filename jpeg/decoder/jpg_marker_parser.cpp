@@ -483,11 +483,11 @@ uint32_t HandleSoi(JpgDecoder *dec) {
     return VLTJPG_OK;
 }
 
-// Lossless, hierarchical and arithmetic-coded frames (SOF3, SOF5..SOF15
-// but DHT and DAC) and the JPG extension code.
+// Lossless, hierarchical and arithmetic-coded frames (SOF3, SOF5..SOF15)
+// and the JPG extension code: every code from 0xC3 to 0xCF but DHT and DAC.
 bool IsUnsupportedFrame(uint32_t marker) {
-    return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xCB) ||
-           (marker >= 0xCD && marker <= 0xCF);
+    return marker >= 0xC3 && marker <= 0xCF && marker != kJpgMarkerDht &&
+           marker != kJpgMarkerDac;
 }
 
 // Handles one marker whose code the reader holds; the reader lets go of it
