@@ -10,32 +10,23 @@ namespace {
 
 // Allocates a zeroed block through the decoder's memory glue.
 void *AllocZeroed(JpgDecoder *dec, uint32_t size) {
-    void *block = JpgDecAlloc(dec, size);
-    if (block)
-        JpgMemSet(block, 0, size);
-    return block;
+    return JpgMemAllocZeroed(size, dec->alloc, dec->allocSlots, dec->memContext);
 }
 
 // The allocation slots exist only with an allocation callback; a free
 // callback without one is treated as if neither were given.
 JpgDecoder *AllocState(const vltJpgDecoderParams *params) {
-    void **slots = nullptr;
     vltJpgAllocCallback alloc = params->alloc;
     vltJpgFreeCallback release = alloc ? params->release : nullptr;
-    if (alloc) {
-        uint32_t size = kJpgAllocSlotCount * sizeof(void *);
-        slots = static_cast<void **>(JpgMemAlloc(size, nullptr, nullptr, nullptr));
-        if (!slots)
-            return nullptr;
-        JpgMemSet(slots, 0, size);
-    }
-    auto *dec = static_cast<JpgDecoder *>(JpgMemAlloc(sizeof(JpgDecoder), alloc, slots,
-                                                      params->memContext));
+    void **slots = nullptr;
+    if (!JpgMemCreateSlots(alloc, &slots))
+        return nullptr;
+    auto *dec = static_cast<JpgDecoder *>(
+        JpgMemAllocZeroed(sizeof(JpgDecoder), alloc, slots, params->memContext));
     if (!dec) {
-        JpgMemFree(slots, nullptr, nullptr, nullptr);
+        JpgMemReleaseSlots(slots);
         return nullptr;
     }
-    JpgMemSet(dec, 0, sizeof(JpgDecoder));
     dec->memContext = params->memContext;
     dec->alloc = alloc;
     dec->release = release;
@@ -205,7 +196,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
     FreeDerivedTables(dec);
     void **slots = dec->allocSlots;
     JpgDecFree(dec, dec);
-    JpgMemFree(slots, nullptr, nullptr, nullptr);
+    JpgMemReleaseSlots(slots);
     return VLTJPG_OK;
 }
 
