@@ -63,12 +63,6 @@ std::vector<oracle::Plane> DecodeWith(Decoder &dec, const std::vector<uint8_t> &
     return out.Extract();
 }
 
-void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
-    ASSERT_EQ(a.size(), b.size());
-    for (size_t c = 0; c < a.size(); ++c)
-        EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
-}
-
 TEST(DecoderHost, HostAllocatorGetsEveryBlockBack) {
     std::vector<uint8_t> jpeg = HostJpeg();
     harness::Decoded reference = harness::DecodeImage(jpeg, 1);
@@ -76,7 +70,7 @@ TEST(DecoderHost, HostAllocatorGetsEveryBlockBack) {
     {
         Decoder dec(jpeg, WithAllocator(&allocator));
         ASSERT_EQ(dec.created(), 0u);
-        ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+        harness::ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
         EXPECT_GT(allocator.allocations, 5);
     }
     EXPECT_EQ(allocator.frees, allocator.allocations);
@@ -90,7 +84,7 @@ TEST(DecoderHost, RefusingAllocatorFallsBackToTheHeap) {
     allocator.refuse = true;
     Decoder dec(jpeg, WithAllocator(&allocator));
     ASSERT_EQ(dec.created(), 0u);
-    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    harness::ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
     EXPECT_EQ(allocator.allocations, 0);
 }
 
@@ -122,7 +116,7 @@ TEST(DecoderHost, PlatformMemoryStream) {
     EXPECT_EQ(vltJpgDecoderScanlines(handle, p.planes, p.pitches, nullptr, &lines), 0u);
     EXPECT_EQ(lines, info.height);
     EXPECT_EQ(vltJpgDecoderDestroy(handle), 0u);
-    ExpectSamePlanes(out.Extract(), reference.planes);
+    harness::ExpectSamePlanes(out.Extract(), reference.planes);
 }
 
 TEST(DecoderHost, ChunkSizesGiveTheSameImage) {
@@ -131,7 +125,7 @@ TEST(DecoderHost, ChunkSizesGiveTheSameImage) {
     for (uint32_t chunk : {256u, 300u, 1000u, 65536u}) {
         Decoder dec(jpeg, chunk);
         ASSERT_EQ(dec.created(), 0u) << chunk;
-        ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+        harness::ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
     }
     for (uint32_t chunk : {1u, 200u}) {
         Decoder dec(jpeg, chunk);
@@ -151,7 +145,7 @@ TEST(DecoderHost, JpegAtAnOffsetInTheStream) {
     Decoder dec(stream, params, 1000);
     ASSERT_EQ(dec.created(), 0u);
     oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    harness::ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
 
     int32_t columns, rows;
     dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
@@ -162,7 +156,7 @@ TEST(DecoderHost, JpegAtAnOffsetInTheStream) {
     int seeks = dec.stream().seeks;
     ASSERT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
     EXPECT_GT(dec.stream().seeks, seeks);
-    ExpectSamePlanes(out.Extract(), reference.planes);
+    harness::ExpectSamePlanes(out.Extract(), reference.planes);
 }
 
 TEST(DecoderHost, RewindOnAnUnseekableStreamFails) {
@@ -205,7 +199,7 @@ TEST(DecoderHost, DefaultScanlinesDecodesAnotherStream) {
     ASSERT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines, &other),
               0u);
     EXPECT_EQ(lines, info.height);
-    ExpectSamePlanes(out.Extract(), reference.planes);
+    harness::ExpectSamePlanes(out.Extract(), reference.planes);
 
     harness::VectorStream withSoi;
     withSoi.data = second;
@@ -299,7 +293,7 @@ TEST(DecoderHost, StreamPropertyReplacesTheStream) {
     ASSERT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_STREAM, &handle, sizeof(handle)),
               0u);
     int reads = dec.stream().reads;
-    ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
+    harness::ExpectSamePlanes(DecodeWith(dec, jpeg), reference.planes);
     EXPECT_EQ(dec.stream().reads, reads);
     EXPECT_GT(copy.reads, 0);
 }

@@ -67,12 +67,6 @@ uint32_t ReadBand(Decoder &dec, harness::OutputPlanes &out, const oracle::FrameI
     return vltJpgDecoderScanlines(dec.handle(), t.planes, t.pitches, nullptr, lines);
 }
 
-void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
-    ASSERT_EQ(a.size(), b.size());
-    for (size_t c = 0; c < a.size(); ++c)
-        EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
-}
-
 // Samples of columns [x0, x1) and rows [y0, y1) of `a` and `b` match.
 void ExpectSameArea(const oracle::Plane &a, const oracle::Plane &b, int x0, int x1, int y0,
                     int y1) {
@@ -103,7 +97,7 @@ TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
                 ASSERT_EQ(ReadRun(dec, out, info, 0, row, 1, shift), 0u);
             }
             EXPECT_TRUE(out.GuardsIntact());
-            ExpectSamePlanes(out.Extract(), reference.planes);
+            harness::ExpectSamePlanes(out.Extract(), reference.planes);
         }
     }
 }
@@ -117,7 +111,7 @@ TEST(DecoderMcuRuns, RunOverTheWholeImageEqualsBands) {
     harness::OutputPlanes out(info, 1);
     ASSERT_EQ(ReadRun(dec, out, info, 0, 0, columns * rows, 0), 0u);
     EXPECT_TRUE(out.GuardsIntact());
-    ExpectSamePlanes(out.Extract(), reference.planes);
+    harness::ExpectSamePlanes(out.Extract(), reference.planes);
 }
 
 TEST(DecoderMcuRuns, HandOverLeavesTheDecoderPositioned) {
@@ -166,7 +160,7 @@ TEST(DecoderMcuRuns, RefusedRequestsDecodeNothing) {
     // The decoder still stands at the start: bands decode the whole image.
     harness::OutputPlanes full(info, 1);
     ASSERT_EQ(harness::DecodeBands(dec, info, 1, full), 0u);
-    ExpectSamePlanes(full.Extract(), reference.planes);
+    harness::ExpectSamePlanes(full.Extract(), reference.planes);
 }
 
 TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {

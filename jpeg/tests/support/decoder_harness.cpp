@@ -1,5 +1,7 @@
 #include "decoder_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -191,6 +193,12 @@ Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandL
     decoded.guardsIntact = out.GuardsIntact();
     decoded.planes = out.Extract();
     return decoded;
+}
+
+void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t c = 0; c < a.size(); ++c)
+        EXPECT_EQ(a[c].samples, b[c].samples) << "plane " << c;
 }
 
 } // namespace harness

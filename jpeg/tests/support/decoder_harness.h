@@ -110,6 +110,9 @@ struct Decoded {
 // Creates a decoder, sets the scale and decodes everything in bands.
 Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines = 0);
 
+// Test assertion: both plane sets hold the same samples, plane by plane.
+void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b);
+
 } // namespace harness
 
 #endif
