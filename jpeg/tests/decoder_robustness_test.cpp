@@ -2,6 +2,7 @@
 // markers, paints what it cannot decode grey, and never writes outside the
 // host's planes.
 #include "decoder_harness.h"
+#include "enc_oracle.h"
 #include "jpeg_oracle.h"
 #include "qvjpeg.h"
 
@@ -95,12 +96,9 @@ std::vector<uint8_t> RowRestartJpeg() {
 }
 
 size_t RestartMarkerOffset(const std::vector<uint8_t> &jpeg, int number) {
-    size_t from = oracle::ScanDataOffset(jpeg);
-    for (size_t i = from; i + 1 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xD0 + number)
-            return i;
-    }
-    return std::string::npos;
+    long at = enc_test::FindMarker(jpeg, static_cast<uint8_t>(0xD0 + number),
+                                   oracle::ScanDataOffset(jpeg));
+    return at < 0 ? std::string::npos : static_cast<size_t>(at);
 }
 
 // Compares the planes row by row: rows of MCU rows firstGrey..lastGrey
