@@ -395,6 +395,254 @@ uint32_t MGetModulePathS(char *buffer, uint32_t size);
 uint32_t MGetModulePathW(wchar_t *buffer, uint32_t size);
 /* ===== end files ===== */
 
+/* ===== INI configuration files ===== */
+
+/* Text files of "[section]" header lines and "key=value" lines; blank,
+ * comment ('#', ';', '*') and unknown lines are kept byte for byte when a
+ * file is edited. A line, its line end included, must fit a 2048-byte window
+ * (MINI_LINE_WINDOW): at most 2048 bytes ending in CR LF, 2047 ending in a
+ * bare LF, 2046 for a last line without a line end. Names compare without
+ * regard to ASCII case. Every function here is boolean (1 success, 0
+ * failure) unless noted. */
+#define MINI_LINE_WINDOW 2048u
+
+/* MIniItem.type */
+#define MINI_TYPE_INTEGER 1u
+#define MINI_TYPE_STRING 2u
+
+/* What every read, write and remove takes. Five words on the 32-bit target;
+ * on a 64-bit host the three pointers are 8 bytes each (32 bytes in all). */
+typedef struct MIniItem {
+    const char *section;  /* null: the section named "default" */
+    const char *key;
+    void *data;           /* a NUL-terminated string, or a 32-bit integer's bytes */
+    uint32_t type;        /* MINI_TYPE_* */
+    uint32_t size;        /* bytes at data; non-zero */
+} MIniItem;
+
+/* A file parsed into memory (opaque). */
+typedef struct MIni MIni;
+
+/* Parses the file, creating it empty when it does not exist; null when it
+ * cannot be opened, holds a line too long for the window or a key line before
+ * the first section. The file stays open until MIniEndS. */
+MIni *MIniStartS(const char *path);
+/* Writes the changes back, if any, then releases the handle. The new content
+ * goes to path + "_tmp" first, which then replaces the file in one rename:
+ * when anything fails the file is left as it was. */
+void MIniEndS(MIni *ini);
+/* Strings: 1 when the value is shorter than size (size then becomes its
+ * length); integers: the low min(size, 4) bytes of the decimal value. */
+uint32_t MIniReadS(MIni *ini, MIniItem *item);
+/* Changes the model only. A key line (key, '=', value, CR LF) must be shorter
+ * than the window and a header line ('[', name, "]", CR LF) shorter than the
+ * window less one; names and values holding CR or LF, and keys that are empty
+ * or hold '=', would not read back and are refused as well. */
+uint32_t MIniWriteS(MIni *ini, MIniItem *item);
+/* Removes a key, or the whole section when item->key is null. */
+uint32_t MIniRemoveS(MIni *ini, MIniItem *item);
+/* Section names in file order, then the added ones. 0 and an empty name at
+ * the end; 0 with *size set to the room needed when the name does not fit
+ * (the next call retries the same section). */
+uint32_t MIniFindFirstCategoryS(MIni *ini, char *buffer, uint32_t *size);
+uint32_t MIniFindNextCategoryS(MIni *ini, char *buffer, uint32_t *size);
+/* One item straight from a file. A string read sets size to the value's
+ * length even when it does not fit (and returns 0). */
+uint32_t MIniReadSingleS(const char *path, MIniItem *item);
+/* Writes one item through path + "_tmp" and a rename, as MIniEndS does. */
+uint32_t MIniWriteSingleS(const char *path, MIniItem *item);
+/* ===== end INI ===== */
+
+/* ===== Log and trace ===== */
+
+#define MLOG_BUFFER_SIZE 16384u
+/* A message is written after the buffer once this many bytes wait. */
+#define MLOG_FLUSH_THRESHOLD 15360u
+/* Longest text message; a longer one is cut to this many characters. */
+#define MLOG_MESSAGE_MAX 1024u
+/* Longest trace message; a longer one is cut to this many characters. */
+#define MTRACE_MESSAGE_MAX 255u
+
+/* What a log handle points to (also the binary debug stream). 28 bytes and
+ * the buffer on the 32-bit target; on a 64-bit host the two pointers are 8
+ * bytes each. */
+typedef struct MLog {
+    uint32_t categoryMask;  /* kept when a message's mask shares a bit */
+    uint32_t enabled;       /* 0: everything is dropped */
+    uint32_t buffered;      /* 0: written out after every message */
+    MStream *stream;
+    char *buffer;           /* the area below */
+    int32_t used;           /* bytes waiting in the buffer */
+    uint32_t failed;        /* a write fell short: nothing is written any more */
+    char area[MLOG_BUFFER_SIZE];
+} MLog;
+
+/* Exchanged by MLogGetConfig / MLogSetConfig: four words on every host. */
+typedef struct MLogConfig {
+    uint32_t recordSize;    /* 16 from MLogGetConfig; not checked */
+    uint32_t enabled;
+    uint32_t buffered;
+    uint32_t categoryMask;
+} MLogConfig;
+
+/* A null log handle means the platform context's default log, and only then
+ * is the context's log mutex held around the operation; without a context
+ * (or a default log) such calls do nothing. */
+
+/* *log becomes the new log (appending to path), or null. */
+void MLogOpenS(const char *path, MLog **log);
+/* The same, but truncating the file: the debug stream. */
+void MSTATIC_MDebugStreamOpenS(const char *path, MLog **log);
+void MLogS(MLog *log, uint32_t mask, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+/* Bytes unchanged; MLOG_BUFFER_SIZE bytes or more go straight to the file. */
+void MLogDump(MLog *log, uint32_t mask, const void *data, uint32_t n);
+/* Writes out the buffer (not libc's); 0. */
+uint32_t MLogFlush(MLog *log);
+void MLogGetConfig(MLog *log, MLogConfig *config);
+/* Writes out the buffer first. */
+void MLogSetConfig(MLog *log, const MLogConfig *config);
+/* Writes out the buffer, closes the file, frees the record. */
+void MLogClose(MLog *log);
+/* Prints to standard output when mask shares a bit with the context's trace
+ * mask. */
+void MTraceS(uint32_t mask, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+/* ===== end log ===== */
+
+/* ===== Debug stream and ID tables ===== */
+
+/* The debug stream file: the magic "AADD", then records of little-endian
+ * 32-bit words. A record's first word holds its length in bytes (bits 0-15,
+ * the word included) and its type (bits 16-31). */
+#define MDEBUG_MAGIC "AADD"
+#define MDEBUG_RECORD_TRACE_DATA 1u
+/* An ID record's type is the table kind + MDEBUG_RECORD_ID_BASE; its body is
+ * the ID word, then the text, its NUL and zero bytes up to a word boundary.
+ * A text too long for the 16-bit length is cut in the record. */
+#define MDEBUG_RECORD_ID_BASE 10u
+
+/* Table kinds: 1 and 2 know a string by its address (the caller keeps it),
+ * 3 by its contents (the table keeps a copy). */
+#define MDEBUG_TABLE_BY_ADDRESS 1u
+#define MDEBUG_TABLE_BY_ADDRESS_2 2u
+#define MDEBUG_TABLE_BY_CONTENTS 3u
+/* Node forms of MSTATIC_MTableNewOneNode and friends. */
+#define MDEBUG_FORM_ID_NODE 1u
+#define MDEBUG_FORM_UNIT_NODE 2u
+
+#define MDEBUG_NODE_ENTRIES 256u
+/* String storage of each kind-3 node and the region of each unit node. */
+#define MDEBUG_NODE_STORAGE 8192u
+
+/* An ID is the address at which the table keeps the string. On the 32-bit
+ * target that is the whole ID; on a 64-bit host the tables compare whole
+ * pointers and the ID word of a debug record holds the low 32 bits. */
+
+/* One node of an ID table; the string storage (totalSize minus this fixed
+ * part) follows it in the same allocation. The fixed part is 1040 bytes on
+ * the 32-bit target; on a 64-bit host it is 2072 (8-byte entries and next). */
+typedef struct MIdNode {
+    uint32_t totalSize;     /* fixed part + storage */
+    uint32_t count;         /* entries used */
+    const char *entries[MDEBUG_NODE_ENTRIES];
+    uint32_t storageUsed;
+    struct MIdNode *next;
+} MIdNode;
+
+/* Reading side: numeric IDs mapped back to strings. The inner header (the
+ * fixed part of an ID node, whose totalSize is the region's size) and its
+ * storage follow this record; ids[i] belongs to inner->entries[i]. */
+typedef struct MUnitNode {
+    uint32_t reserved[MDEBUG_NODE_ENTRIES];
+    uint32_t ids[MDEBUG_NODE_ENTRIES];
+    struct MUnitNode *next;
+    MIdNode *inner;
+} MUnitNode;
+
+/* Registers a string in the context's table of that kind and returns its
+ * ID; the first registration writes an ID record. 0 without a table, for a
+ * null string or when no node can be had. */
+uintptr_t MSTATIC_MTableAddOneID(uint32_t kind, const char *string);
+void MSTATIC_MGetTable(uint32_t kind, MIdNode **table);
+uintptr_t MSTATIC_MTableWrite(MIdNode *table, uint32_t kind, const char *string);
+/* Kind 1: the address; kind 3: the contents; kind 2: value's low 32 bits
+ * against the ids of a unit-node chain. *node is the node searched last,
+ * *index the position of a hit. */
+uint32_t MSTATIC_MTableIDExists(uint32_t kind, void *table, const void *value, void **node,
+                                uint32_t *index);
+/* The caller has checked the node has room. */
+const char *MSTATIC_MTableFillNode(MIdNode *node, const char *string);
+void *MSTATIC_MTableNewOneNode(uint32_t form, uint32_t size);
+void MSTATIC_MTableAddOneNode(uint32_t form, void *chain, void *node);
+void MSTATIC_MTableReMoveAll(uint32_t form, void *chain);
+/* length: the string's length + 1. A string longer than a node's storage
+ * gets a node of its own. */
+void MSTATIC_MTableAssembleOneUnit(MUnitNode *chain, uint32_t id, const char *string,
+                                   uint32_t length);
+/* Turns a loaded unit node (entries holding IDs, storage holding the strings
+ * back to back) into a searchable one; strings that would run past the
+ * storage are dropped from the count. */
+void MSTATIC_MTableAssembleOneNode(MUnitNode *node);
+void MSTATIC_MTableOutPutID(uint32_t mask, uint32_t type, const char *string);
+/* A trace-data record: four words, then count words (a count too large for
+ * the 16-bit record length writes nothing). */
+void MSTATIC_MLogTraceData(uint32_t mask, uint32_t word1, uint32_t word2, uint32_t word3,
+                           uint32_t word4, const uint32_t *words, uint32_t count);
+void MSTATIC_MDebugStreamDump(uint32_t mask, const void *data, uint32_t n);
+void MSTATIC_MDebugStreamClose(void);
+/* ===== end debug ===== */
+
+/* ===== Platform context ===== */
+
+/* The process-wide record the diagnostics share. Eight words on the 32-bit
+ * target; on a 64-bit host every pointer is 8 bytes (56 bytes in all). */
+struct __tag_context {
+    MMutex logMutex;        /* guards the default log */
+    MMutex debugMutex;      /* guards the debug stream and the ID tables */
+    uint32_t traceMask;     /* filter of MTraceS */
+    MLog *log;              /* default log, or null */
+    MLog *debugStream;      /* or null */
+    MIdNode *idTable1;      /* kind 1 */
+    MIdNode *idTable2;      /* kind 2 */
+    MIdNode *idTable3;      /* kind 3 */
+};
+
+/* What MPlatInitialize reads: seven words on the 32-bit target; on a 64-bit
+ * host the two paths are 8 bytes each (40 bytes in all). */
+typedef struct MPlatInitParams {
+    uint32_t recordSize;    /* not read */
+    uint32_t version;       /* not read */
+    uint32_t debugMask;     /* category mask of the debug stream */
+    const char *debugPath;  /* debug stream file (truncated), or null */
+    uint32_t logMask;       /* category mask of the default log */
+    const char *logPath;    /* default log file (appended to), or null */
+    uint32_t traceMask;
+} MPlatInitParams;
+
+/* MPlatInitialize results */
+#define MPLAT_OK 0u
+#define MPLAT_FAILED 1u
+#define MPLAT_NO_MEMORY 4u
+
+struct __tag_context *MSTATIC_MGetContext(void);
+uint32_t MSTATIC_MSetContext(struct __tag_context *context);  /* 0 */
+uint32_t MSTATIC_MContextDestroy(void);                         /* 0 */
+uint32_t MGetAppMemInfo(void);                                  /* 3 */
+/* 0, 1 (a file or table could not be had), or 4 (no memory); every failure
+ * leaves no context. Not to be run while other threads use the log, the
+ * trace or the debug stream. */
+uint32_t MPlatInitialize(const MPlatInitParams *params);
+/* 0 after teardown; 1 without a context. */
+uint32_t MPlatUninitialize(void);
+/* ===== end context ===== */
+
 #ifdef __cplusplus
 }
 #endif
