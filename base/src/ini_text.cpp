@@ -29,10 +29,13 @@ IniText trimmed(const char *text, uint32_t length, bool (*drop)(char)) {
 bool isBlankOrBracket(char c) { return isBlank(c) || c == ']'; }
 bool isBlankOrEquals(char c) { return isBlank(c) || c == '='; }
 
+// Names are kept and compared as C strings, so a NUL byte ends one.
+IniText upToNul(IniText text) { return {text.text, static_cast<uint32_t>(strnlen(text.text, text.length))}; }
+
 IniParsedLine sectionLine(const char *text, uint32_t first, uint32_t last) {
     if (last == first || text[last] != ']')
         return {IniLineKind::kInvalid, {}, {}};
-    return {IniLineKind::kSection, trimmed(text + first + 1, last - first - 1, isBlankOrBracket), {}};
+    return {IniLineKind::kSection, upToNul(trimmed(text + first + 1, last - first - 1, isBlankOrBracket)), {}};
 }
 
 IniParsedLine keyLine(const char *text, uint32_t first, uint32_t length) {
@@ -40,7 +43,7 @@ IniParsedLine keyLine(const char *text, uint32_t first, uint32_t length) {
     if (!equals)
         return {IniLineKind::kInvalid, {}, {}};
     const uint32_t at = static_cast<uint32_t>(equals - text);
-    return {IniLineKind::kKey, trimmed(text + first, at - first, isBlank),
+    return {IniLineKind::kKey, upToNul(trimmed(text + first, at - first, isBlank)),
             trimmed(text + at + 1, length - at - 1, isBlankOrEquals)};
 }
 
