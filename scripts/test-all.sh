@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test on a fresh Debian 12 machine (as root): installs what is
 # missing, then builds and runs the native suite under ASan+UBSan, the
-# thread tests under ThreadSanitizer, and the armhf suite under qemu-arm.
+# threaded tests under ThreadSanitizer, and the armhf suite under qemu-arm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,10 +30,16 @@ run_suite() {
     ctest --preset "$preset"
 }
 
+# The tests whose threads share state: the thread services, and the debug
+# stream written by several threads at once.
+THREAD_SANITIZER_TESTS=(thread_test debug_test)
+
 run_thread_sanitizer() {
     cmake --preset tsan >/dev/null
-    cmake --build --preset tsan --target thread_test
-    build/tsan/base/tests/thread_test
+    cmake --build --preset tsan --target "${THREAD_SANITIZER_TESTS[@]}"
+    for test in "${THREAD_SANITIZER_TESTS[@]}"; do
+        "build/tsan/base/tests/$test"
+    done
 }
 
 install_missing_packages
