@@ -7,6 +7,9 @@
 #include "ini_text.h"
 #include "qvbase.h"
 
+// Shared between the INI sources only: kept out of the library's exports.
+#pragma GCC visibility push(hidden)
+
 // What a copied stretch must end with; CR LF is added when it does not.
 enum class IniStretchEnd { kAsIs, kLineEnd, kCrLf };
 
@@ -50,5 +53,7 @@ bool IniReplaceFile(MStream *temporary, const char *temporaryPath, const char *p
 
 // Closes and deletes an unfinished temporary file.
 void IniDiscardFile(MStream *temporary, const char *temporaryPath);
+
+#pragma GCC visibility pop
 
 #endif // QVBASE_INI_REWRITE_H

@@ -5,6 +5,9 @@
 
 #include "qvbase.h"
 
+// Shared between the INI sources only: kept out of the library's exports.
+#pragma GCC visibility push(hidden)
+
 // A stretch of text that need not end with a NUL.
 struct IniText {
     const char *text;
@@ -82,5 +85,7 @@ bool IniLinesWritable(IniText section, IniText key, IniText value);
 // min(size, 4) bytes of its decimal value. `value` ends with a NUL. A string
 // that does not fit gives 0; `sizeAlways` then still sets size.
 uint32_t IniStoreValue(MIniItem *item, const char *value, bool sizeAlways);
+
+#pragma GCC visibility pop
 
 #endif // QVBASE_INI_TEXT_H
