@@ -369,24 +369,21 @@ uint32_t MIniReadS(MIni *ini, MIniItem *item) {
 uint32_t MIniWriteS(MIni *ini, MIniItem *item) {
     if (!usable(ini, item))
         return 0;
-    const IniText sectionName = IniSectionOf(item);
-    const IniText keyName = IniKeyOf(item);
-    char number[kIniNumberRoom];
-    const IniText value = IniValueOf(item, number);
-    if (!IniLinesWritable(sectionName, keyName, value))
+    IniWrite write;
+    if (!IniPrepareWrite(item, &write))
         return 0;
-    IniSection *section = findSection(ini, sectionName, true);
+    IniSection *section = findSection(ini, write.section, true);
     if (section)
         revive(&section->state, kAsRead);
-    else if (!(section = addSection(ini, sectionName, 0, 0, kAdded, lastSection(ini))))
+    else if (!(section = addSection(ini, write.section, 0, 0, kAdded, lastSection(ini))))
         return 0;
-    IniKey *key = findKey(section, keyName, true);
+    IniKey *key = findKey(section, write.key, true);
     if (key) {
-        if (!setValue(key, value))
+        if (!setValue(key, write.value))
             return 0;
     } else {
         const IniSection *following = section->next;
-        if (!addKey(ini, section, lastKey(section), keyName, value, following ? following->lineStart : 0,
+        if (!addKey(ini, section, lastKey(section), write.key, write.value, following ? following->lineStart : 0,
                     following ? following->lineEnd : 0, kAdded))
             return 0;
     }

@@ -51,16 +51,16 @@ bool findItem(MStream *file, int32_t size, char *window, IniText sectionName, In
 // line it replaces left out), or with the section and key appended. A last
 // line without a line end gets CR LF before anything is written after it.
 bool writeWithItem(MStream *source, int32_t size, MStream *target, char *window, const ItemPlace &place,
-                   IniText sectionName, IniText keyName, IniText value) {
+                   const IniWrite &write) {
     IniCopier copier(source, size, target, window);
     if (!place.sectionFound) {
         copier.copyRest(IniStretchEnd::kLineEnd);
-        copier.writeSection(sectionName);
-        copier.writeKey(keyName, value);
+        copier.writeSection(write.section);
+        copier.writeKey(write.key, write.value);
         return !copier.failed();
     }
     copier.copyUpTo(place.insertion, IniStretchEnd::kLineEnd);
-    copier.writeKey(keyName, value);
+    copier.writeKey(write.key, write.value);
     if (place.keyFound)
         copier.skipTo(place.keyLineEnd);
     copier.copyRest(IniStretchEnd::kAsIs);
@@ -69,8 +69,7 @@ bool writeWithItem(MStream *source, int32_t size, MStream *target, char *window,
 
 // Produces the temporary file for the item from the file, or from nothing
 // when the file does not exist.
-bool writeTemporary(const char *path, MStream *temporary, IniText sectionName, IniText keyName,
-                    IniText value) {
+bool writeTemporary(const char *path, MStream *temporary, const IniWrite &write) {
     char window[MINI_LINE_WINDOW + 1];
     MStream *source = MStreamOpenFromFileS(path, MSTREAM_MODE_READ);
     if (!source) {
@@ -78,15 +77,15 @@ bool writeTemporary(const char *path, MStream *temporary, IniText sectionName, I
         if (MGetFileInfoS(&info, path))
             return false;
         IniCopier copier(nullptr, 0, temporary, window);
-        copier.writeSection(sectionName);
-        copier.writeKey(keyName, value);
+        copier.writeSection(write.section);
+        copier.writeKey(write.key, write.value);
         return !copier.failed();
     }
     const int32_t size = MStreamGetSize(source);
     ItemPlace place;
-    const bool written = size >= 0 && findItem(source, size, window, sectionName, keyName, true, &place) &&
+    const bool written = size >= 0 && findItem(source, size, window, write.section, write.key, true, &place) &&
                          MStreamSeek(source, MSTREAM_SEEK_BEGIN, 0) == 0 &&
-                         writeWithItem(source, size, temporary, window, place, sectionName, keyName, value);
+                         writeWithItem(source, size, temporary, window, place, write);
     MStreamClose(source);
     return written;
 }
@@ -115,17 +114,14 @@ uint32_t MIniReadSingleS(const char *path, MIniItem *item) {
 uint32_t MIniWriteSingleS(const char *path, MIniItem *item) {
     if (!path || !IniItemUsable(item))
         return 0;
-    const IniText sectionName = IniSectionOf(item);
-    const IniText keyName = IniKeyOf(item);
-    char number[kIniNumberRoom];
-    const IniText value = IniValueOf(item, number);
-    if (!IniLinesWritable(sectionName, keyName, value))
+    IniWrite write;
+    if (!IniPrepareWrite(item, &write))
         return 0;
     char *temporaryPath = IniTemporaryPath(path);
     MStream *temporary = temporaryPath ? MStreamOpenFromFileS(temporaryPath, MSTREAM_MODE_WRITE) : nullptr;
     bool written = false;
     if (temporary) {
-        if (writeTemporary(path, temporary, sectionName, keyName, value))
+        if (writeTemporary(path, temporary, write))
             written = IniReplaceFile(temporary, temporaryPath, path);
         else
             IniDiscardFile(temporary, temporaryPath);

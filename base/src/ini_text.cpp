@@ -136,8 +136,10 @@ bool IniItemUsable(const MIniItem *item) {
            (item->type == MINI_TYPE_INTEGER || item->type == MINI_TYPE_STRING);
 }
 
+namespace {
+
 // An integer's low min(size, 4) bytes, least significant first; the rest 0.
-IniText IniValueOf(const MIniItem *item, char (&number)[kIniNumberRoom]) {
+IniText valueOf(const MIniItem *item, char (&number)[kIniNumberRoom]) {
     if (item->type == MINI_TYPE_STRING)
         return IniTextOf(static_cast<const char *>(item->data));
     const auto *bytes = static_cast<const unsigned char *>(item->data);
@@ -148,12 +150,21 @@ IniText IniValueOf(const MIniItem *item, char (&number)[kIniNumberRoom]) {
     return {number, static_cast<uint32_t>(length)};
 }
 
-bool IniLinesWritable(IniText section, IniText key, IniText value) {
+bool linesWritable(IniText section, IniText key, IniText value) {
     const uint64_t keyLine = uint64_t{key.length} + value.length + 3;
     const uint64_t headerLine = uint64_t{section.length} + 5;
     return keyLine < MINI_LINE_WINDOW && headerLine < MINI_LINE_WINDOW && key.length > 0 &&
            !std::memchr(key.text, '=', key.length) && !holdsLineBreak(section) &&
            !holdsLineBreak(key) && !holdsLineBreak(value);
+}
+
+} // namespace
+
+bool IniPrepareWrite(const MIniItem *item, IniWrite *write) {
+    write->section = IniSectionOf(item);
+    write->key = IniKeyOf(item);
+    write->value = valueOf(item, write->number);
+    return linesWritable(write->section, write->key, write->value);
 }
 
 uint32_t IniStoreValue(MIniItem *item, const char *value, bool sizeAlways) {

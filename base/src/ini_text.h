@@ -72,14 +72,20 @@ bool IniItemUsable(const MIniItem *item);
 
 // Room for an integer formatted as text.
 constexpr uint32_t kIniNumberRoom = 16;
-// The value an item writes: its string, or its integer formatted into
-// `number`.
-IniText IniValueOf(const MIniItem *item, char (&number)[kIniNumberRoom]);
 
-// Whether the header and key lines for these names and value can be written
-// and read back: short enough for the window, no line breaks inside, a key
-// that is not empty and holds no '='.
-bool IniLinesWritable(IniText section, IniText key, IniText value);
+// What a write puts into the file: the trimmed names and the value text
+// (the item's string, or its integer formatted into `number`).
+struct IniWrite {
+    IniText section;
+    IniText key;
+    IniText value;
+    char number[kIniNumberRoom];
+};
+
+// Fills `write` from a usable item. False when its lines could not be
+// written and read back: too long for the window, a line break inside, or a
+// key that is empty or holds '='.
+bool IniPrepareWrite(const MIniItem *item, IniWrite *write);
 
 // Stores a read value into the item: a string when it fits (1), or the low
 // min(size, 4) bytes of its decimal value. `value` ends with a NUL. A string

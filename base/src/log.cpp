@@ -160,17 +160,13 @@ void MLogSetConfig(MLog *log, const MLogConfig *config) {
     });
 }
 
+// Closing the default log also clears the context's hold on it.
 void MLogClose(MLog *log) {
-    if (log) {
-        closeLog(log);
-        return;
-    }
-    __tag_context *context = MSTATIC_MGetContext();
-    if (!context || !context->log)
-        return;
-    ContextLock lock(context->logMutex);
-    closeLog(context->log);
-    context->log = nullptr;
+    onLog(log, [log](MLog *target) {
+        closeLog(target);
+        if (!log)
+            MSTATIC_MGetContext()->log = nullptr;
+    });
 }
 
 void MTraceS(uint32_t mask, const char *format, ...) {
