@@ -449,7 +449,8 @@ uint32_t MIniFindNextCategoryS(MIni *ini, char *buffer, uint32_t *size);
 /* One item straight from a file. A string read sets size to the value's
  * length even when it does not fit (and returns 0). */
 uint32_t MIniReadSingleS(const char *path, MIniItem *item);
-/* Writes one item through path + "_tmp" and a rename, as MIniEndS does. */
+/* Writes one item through path + "_tmp" and a rename, as MIniEndS does. A
+ * rewritten file keeps the permissions of the file it replaces. */
 uint32_t MIniWriteSingleS(const char *path, MIniItem *item);
 /* ===== end INI ===== */
 
@@ -635,9 +636,9 @@ struct __tag_context *MSTATIC_MGetContext(void);
 uint32_t MSTATIC_MSetContext(struct __tag_context *context);  /* 0 */
 uint32_t MSTATIC_MContextDestroy(void);                         /* 0 */
 uint32_t MGetAppMemInfo(void);                                  /* 3 */
-/* 0, 1 (a file or table could not be had), or 4 (no memory); every failure
- * leaves no context. Not to be run while other threads use the log, the
- * trace or the debug stream. */
+/* 0, 1 (a file or table could not be had, or a context exists already), or
+ * 4 (no memory); every failure leaves things as they were. Not to be run
+ * while other threads use the log, the trace or the debug stream. */
 uint32_t MPlatInitialize(const MPlatInitParams *params);
 /* 0 after teardown; 1 without a context. */
 uint32_t MPlatUninitialize(void);

@@ -76,8 +76,10 @@ uint32_t MSTATIC_MContextDestroy(void) { return 0; }
 
 uint32_t MGetAppMemInfo(void) { return kAppMemInfo; }
 
+// A second initialization is refused: replacing the context would leave the
+// first one's files open and its memory lost.
 uint32_t MPlatInitialize(const MPlatInitParams *params) {
-    if (!params)
+    if (!params || g_context)
         return MPLAT_FAILED;
     auto *context = static_cast<__tag_context *>(std::calloc(1, sizeof(__tag_context)));
     if (!context) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -78,10 +79,19 @@ char *IniTemporaryPath(const char *path) {
     return temporary;
 }
 
+// The new file takes the place of the old one, so it takes over the old
+// one's permissions too (a private file must not become readable to all).
+bool keepPermissions(int descriptor, const char *path) {
+    struct stat status;
+    return stat(path, &status) != 0 || fchmod(descriptor, status.st_mode & 07777) == 0;
+}
+
 // A close can report a write that only failed when stdio wrote out its
 // buffer, so its result counts as much as the sync's.
 bool IniReplaceFile(MStream *temporary, const char *temporaryPath, const char *path) {
-    const bool synced = std::fflush(fileOf(temporary)) == 0 && fsync(fileno(fileOf(temporary))) == 0;
+    const int descriptor = fileno(fileOf(temporary));
+    const bool synced = std::fflush(fileOf(temporary)) == 0 && keepPermissions(descriptor, path) &&
+                        fsync(descriptor) == 0;
     const bool closed = MStreamClose(temporary) != 0;
     if (synced && closed && std::rename(temporaryPath, path) == 0)
         return true;

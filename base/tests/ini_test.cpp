@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -316,6 +317,17 @@ TEST_F(IniFile, AReaderBesideRewritesSeesOnlyWholeVersions) {
     }
     writer.join();
     EXPECT_EQ(content(), versions[0]);
+}
+
+TEST_F(IniFile, ARewrittenFileKeepsItsPermissions) {
+    put("[a]\r\nx=1\r\n");
+    ASSERT_EQ(chmod(file_.c_str(), 0600), 0);
+    char value[] = "2";
+    MIniItem item = stringItem("a", "x", value, 1);
+    ASSERT_EQ(MIniWriteSingleS(file_.c_str(), &item), 1u);
+    struct stat status;
+    ASSERT_EQ(stat(file_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
 TEST_F(IniFile, NullArgumentsFail) {

@@ -48,6 +48,8 @@ TEST_F(LogFile, InitializeWithNothingKeepsOnlyTheMasks) {
     testing::internal::CaptureStdout();
     MTraceS(0xFFFFFFFFu, "hidden");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(MPlatInitialize(&params), MPLAT_FAILED);
+    EXPECT_EQ(MSTATIC_MGetContext(), context);
     EXPECT_EQ(MPlatUninitialize(), 0u);
     EXPECT_EQ(MPlatUninitialize(), 1u);
     EXPECT_EQ(MSTATIC_MGetContext(), nullptr);
