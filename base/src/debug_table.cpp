@@ -62,14 +62,17 @@ bool entryMatches(uint32_t kind, const char *entry, const void *value) {
 // Walks a chain of ID nodes (kinds 1 and 3) or unit nodes (kind 2); the
 // node output ends on the last node searched.
 uint32_t findEntry(uint32_t kind, void *table, const void *value, void **node, uint32_t *index) {
-    for (void *current = table; current; current = *nextLink(kind == 2 ? 2 : 1, current)) {
+    const bool units = kind == MDEBUG_TABLE_BY_ADDRESS_2;
+    const uint32_t form = units ? MDEBUG_FORM_UNIT_NODE : MDEBUG_FORM_ID_NODE;
+    for (void *current = table; current; current = *nextLink(form, current)) {
         if (node)
             *node = current;
-        const MIdNode *ids = kind == 2 ? static_cast<MUnitNode *>(current)->inner
-                                       : static_cast<MIdNode *>(current);
+        const MIdNode *ids = units ? static_cast<MUnitNode *>(current)->inner : static_cast<MIdNode *>(current);
+        if (!ids)
+            continue;
         for (uint32_t i = 0; i < ids->count && i < MDEBUG_NODE_ENTRIES; ++i) {
-            const bool hit = kind == 2 ? static_cast<MUnitNode *>(current)->ids[i] == lowWord(value)
-                                       : entryMatches(kind, ids->entries[i], value);
+            const bool hit = units ? static_cast<MUnitNode *>(current)->ids[i] == lowWord(value)
+                                   : entryMatches(kind, ids->entries[i], value);
             if (hit) {
                 if (index)
                     *index = i;
@@ -206,7 +209,7 @@ void MSTATIC_MTableAssembleOneUnit(MUnitNode *chain, uint32_t id, const char *st
     MUnitNode *last = chain;
     while (last->next)
         last = last->next;
-    if (isFull(last->inner) || freeStorage(last->inner) < length) {
+    if (!last->inner || isFull(last->inner) || freeStorage(last->inner) < length) {
         const uint32_t region = length > UINT32_MAX - kFixedSize ? 0 : kFixedSize + length;
         last->next = newUnitNode(region > MDEBUG_NODE_STORAGE ? region : MDEBUG_NODE_STORAGE);
         if (!last->next)
