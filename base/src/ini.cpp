@@ -239,9 +239,10 @@ void markRemoved(uint32_t *state) {
         *state = kRemoved;
 }
 
-void revive(uint32_t *state, uint32_t fromFile) {
+// A write to a removed section brings it back.
+void reviveSection(uint32_t *state) {
     if (*state == kRemoved)
-        *state = fromFile;
+        *state = kAsRead;
     else if (*state == kRemovedAdded)
         *state = kAdded;
 }
@@ -374,7 +375,7 @@ uint32_t MIniWriteS(MIni *ini, MIniItem *item) {
         return 0;
     IniSection *section = findSection(ini, write.section, true);
     if (section)
-        revive(&section->state, kAsRead);
+        reviveSection(&section->state);
     else if (!(section = addSection(ini, write.section, 0, 0, kAdded, lastSection(ini))))
         return 0;
     IniKey *key = findKey(section, write.key, true);
