@@ -36,9 +36,9 @@ class DebugStream : public TempDirTest {
 protected:
     std::string file_;
 
-    void start(uint32_t debugMask) {
+    void start(uint32_t debugMask, const char *logPath = nullptr) {
         file_ = path("debug");
-        const MPlatInitParams params = {0, 0, debugMask, file_.c_str(), 0, nullptr, 0};
+        const MPlatInitParams params = {0, 0, debugMask, file_.c_str(), 0xFFFFFFFFu, logPath, 0};
         ASSERT_EQ(MPlatInitialize(&params), MPLAT_OK);
     }
     void TearDown() override {
@@ -228,11 +228,13 @@ TEST(UnitNode, PairsAreStoredFoundAndAssembledFromAnImage) {
     MSTATIC_MTableReMoveAll(MDEBUG_FORM_UNIT_NODE, chain);
 }
 
-// Every thread registers shared and own texts and traces their IDs. The
-// file then holds every record whole, one ID record per distinct text, and
-// every traced ID after the record that defines it.
+// Every thread registers shared and own texts, traces their IDs and logs a
+// line to the default log. The debug file then holds every record whole,
+// one ID record per distinct text, and every traced ID after the record
+// that defines it; the log holds every line whole.
 TEST_F(DebugStream, ThreadsRegisterAndTraceAtOnce) {
-    start(0xFFFFFFFFu);
+    const std::string log = path("log");
+    start(0xFFFFFFFFu, log.c_str());
     constexpr int kThreads = 4;
     constexpr int kRounds = 100;
     std::vector<std::thread> threads;
@@ -244,6 +246,7 @@ TEST_F(DebugStream, ThreadsRegisterAndTraceAtOnce) {
                 const uint32_t ids[] = {low(MSTATIC_MTableAddOneID(3, shared.c_str())),
                                         low(MSTATIC_MTableAddOneID(3, own.c_str()))};
                 MSTATIC_MLogTraceData(1, static_cast<uint32_t>(t), static_cast<uint32_t>(round), 0, 0, ids, 2);
+                MLogS(nullptr, 1, "thread %d round %03d\n", t, round);
             }
         });
     }
@@ -264,6 +267,11 @@ TEST_F(DebugStream, ThreadsRegisterAndTraceAtOnce) {
     }
     EXPECT_EQ(texts.size(), 10u + kThreads * 20u);
     EXPECT_EQ(traces, size_t{kThreads} * kRounds);
+    std::ifstream lines(log);
+    size_t logged = 0;
+    for (std::string line; std::getline(lines, line); ++logged)
+        EXPECT_EQ(line.size(), 18u) << line;
+    EXPECT_EQ(logged, size_t{kThreads} * kRounds);
 }
 
 } // namespace
