@@ -22,6 +22,13 @@ bool stretchEnded(const char tail[2], IniStretchEnd end) {
 
 FILE *fileOf(MStream *stream) { return static_cast<FILE *>(stream->base); }
 
+// The new file takes the place of the old one, so it takes over the old
+// one's permissions too (a private file must not become readable to all).
+bool keepPermissions(int descriptor, const char *path) {
+    struct stat status;
+    return stat(path, &status) != 0 || fchmod(descriptor, status.st_mode & 07777) == 0;
+}
+
 } // namespace
 
 void IniCopier::copyUpTo(int32_t offset, IniStretchEnd end) {
@@ -77,13 +84,6 @@ char *IniTemporaryPath(const char *path) {
         std::memcpy(temporary + length, kTemporarySuffix, sizeof kTemporarySuffix);
     }
     return temporary;
-}
-
-// The new file takes the place of the old one, so it takes over the old
-// one's permissions too (a private file must not become readable to all).
-bool keepPermissions(int descriptor, const char *path) {
-    struct stat status;
-    return stat(path, &status) != 0 || fchmod(descriptor, status.st_mode & 07777) == 0;
 }
 
 // A close can report a write that only failed when stdio wrote out its
