@@ -2,6 +2,8 @@
 #include "encoder/jpg_bit_writer.h"
 #include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_encoder.h"
+#include "encoder/jpg_fdct.h"
+#include "decoder/jpg_idct.h"
 
 namespace {
 
@@ -160,6 +162,16 @@ bool AllocTableArea(JpgEncState *state) {
     return true;
 }
 
+// RGB input converts each MCU into a buffer of its own, sized for the
+// largest MCU, so that a later sampling change still fits.
+bool AllocRgbMcuBuffer(JpgEncState *state) {
+    if (state->layerKind != kJpgLayerRGB)
+        return true;
+    state->rgbMcuBuffer =
+        static_cast<uint8_t *>(JpgEncAlloc(state, kJpgEncMaxBlocksPerMcu * kJpgEncEdgeBlockBytes));
+    return state->rgbMcuBuffer != nullptr;
+}
+
 void PointComponentsAtTables(JpgEncState *state) {
     for (int32_t i = 0; i < state->componentCount; ++i) {
         JpgEncComponent *component = state->components[i];
@@ -184,7 +196,20 @@ void InstallRoutines(JpgEncState *state) {
     state->writeHeader = JpgEncWriteHeader;
     state->encodeImage = JpgEncImage;
     state->mcuEncoders[kJpgLayerCoefficients] = JpgEncCoefMCU;
+    state->mcuEncoders[kJpgLayerYCbCr] = JpgEncYCbCrMCU;
+    state->mcuEncoders[kJpgLayerRGB] = JpgEncRGBMCU;
+    state->edgeMcuEncoder = JpgEncYCbCrLastMCU;
+    state->transform = JpgFDCTQ_ARMV6;
     state->encodeBlock = JpgEncBlock_ARMV5;
+    state->thumbTransforms[0] = JpgDQIDCT8_ARMV6;
+    state->thumbTransforms[1] = JpgDQIDCT4_ARMV6;
+    state->thumbTransforms[2] = JpgDQIDCT2_ARMV6;
+    state->thumbTransforms[3] = JpgDQIDCT1;
+    if (state->layerKind == kJpgLayerRGB) {
+        state->subsampleTable = jpg_yccsubsample_tbl;
+        state->conversionTable = &jpg_rgb2ycc_tbl.column[0][0];
+        state->convertColour = JpgEncRGB2YCbCr;
+    }
     for (int mode = 1; mode < kJpgEncWriteModes; ++mode)
         state->layerEncoders[mode] = JpgEncDataLayer;
 }
@@ -209,7 +234,8 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
     if (result != 0)
         return result;
     uint32_t bufferSize = info->huffBufferSize ? info->huffBufferSize : kJpgHufDefaultBufferSize;
-    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) || !AllocTableRecords(state))
+    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) ||
+        !AllocTableRecords(state) || !AllocRgbMcuBuffer(state))
         return VLTJPG_ERR_MEMORY;
     JpgEncHufInit(state->bitWriter, info->stream);
     PointComponentsAtTables(state);
@@ -226,6 +252,7 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
 }
 
 void ReleaseState(JpgEncState *state) {
+    JpgEncFree(state, state->rgbMcuBuffer);
     JpgEncFree(state, state->components[0]); // all records in one block
     ReleaseBitWriter(state);
     JpgEncFree(state, state->workArea);
@@ -276,6 +303,7 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     state->componentCount = state->samplingMode == kGreySampling ? 1 : 3;
     state->thumbScale = -1;
     state->quality = kJpgDefaultQuality;
+    state->qualityStamp = 1;
     vltJpgResult result = BuildEncoder(state, info);
     if (result != 0) {
         ReleaseState(state);
