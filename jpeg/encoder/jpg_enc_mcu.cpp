@@ -145,7 +145,7 @@ vltJpgResult JpgEncYCbCrLastMCU(JpgEncState *state, int32_t column, int32_t row)
         if (mode == kJpgEdgeWhole && lastRow >= 7) {
             result = CodeBlock(state, i, source, step, component->pitch);
         } else {
-            if (mode == kJpgEdgeNothing || component->sourceRows == 0) {
+            if (mode == kJpgEdgeNothing || (component->sourceRows == 0 && !state->rowAboveBand)) {
                 JpgMemSet(state->edgeBlock, kOutsideSample, kJpgEncEdgeBlockBytes);
             } else {
                 uint32_t columns = horizontal == 0 ? 8 : component->width - at.x;

@@ -168,12 +168,16 @@ vltJpgResult JpgEncPlaceSamples(const JpgEncState *state, uint8_t *const *planes
     }
 }
 
-vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *const *planes,
-                                  const int32_t *pitches, uint32_t line) {
+namespace {
+
+// Places and binds samples of rows `width` pixels wide.
+vltJpgResult BindSamples(JpgEncState *state, uint8_t *const *planes, const int32_t *pitches,
+                         uint32_t line, uint32_t width) {
     JpgEncPlacement placement;
-    vltJpgResult result = JpgEncPlaceSamples(state, planes, pitches, line, state->width, &placement);
+    vltJpgResult result = JpgEncPlaceSamples(state, planes, pitches, line, width, &placement);
     if (result != 0)
         return result;
+    state->rowAboveBand = line > 0;
     if (state->layerKind == kJpgLayerRGB) {
         for (int i = 0; i < kJpgEncMaxComponents; ++i)
             state->rgbSources[i] = placement.start[i];
@@ -191,7 +195,27 @@ vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *const *planes,
     return 0;
 }
 
-vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgPlaneSet *planeSet) {
+// Pixels in the widest row of a run's buffer: the rest of the first MCU
+// row, or whole image rows when the run continues below it.
+uint32_t RunWidth(const JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
+    uint32_t mcuWidth = 8 * state->maxH;
+    uint32_t count = descriptor->count > 0 ? static_cast<uint32_t>(descriptor->count) : 0;
+    uint32_t firstRowMcus = state->mcuColumns - state->mcuColumn;
+    if (count > firstRowMcus)
+        return state->width;
+    uint32_t start = state->mcuColumn * mcuWidth;
+    uint32_t end = (state->mcuColumn + count) * mcuWidth;
+    return (end < state->width ? end : state->width) - start;
+}
+
+} // namespace
+
+vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *const *planes,
+                                  const int32_t *pitches, uint32_t line) {
+    return BindSamples(state, planes, pitches, line, state->width);
+}
+
+vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
     switch (state->pixelFormat) {
     case VLTJPG_PIXEL_GREY:
     case VLTJPG_PIXEL_YUV420:
@@ -206,9 +230,11 @@ vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgPlaneSet *plane
     default:
         return VLTJPG_ERR_UNSUPPORTED;
     }
+    const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
     if (!planeSet || !planeSet->planes || !planeSet->pitches)
         return VLTJPG_ERR_ARGUMENT;
-    vltJpgResult result = JpgEncBindSampleBand(state, planeSet->planes, planeSet->pitches, 0);
+    vltJpgResult result =
+        BindSamples(state, planeSet->planes, planeSet->pitches, 0, RunWidth(state, descriptor));
     if (result != 0)
         return result;
     // Runs address the image itself: its extents classify the edge blocks.

@@ -30,9 +30,11 @@ JPG_ENC_HIDDEN vltJpgResult JpgEncPlaceSamples(const JpgEncState *state, uint8_t
 JPG_ENC_HIDDEN vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *const *planes,
                                   const int32_t *pitches, uint32_t line);
 
-// MCU runs of samples (write mode 2): binds the run buffer for the pixel
-// formats runs take (grey, planar, semi-planar, format 7 and 11).
-JPG_ENC_HIDDEN vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgPlaneSet *planeSet);
+// MCU runs of samples (write mode 2): binds the run buffer of the
+// descriptor for the pixel formats runs take (grey, planar, semi-planar,
+// format 7 and 11); its pitches must hold the run's widest row.
+JPG_ENC_HIDDEN vltJpgResult JpgEncBindSampleRun(JpgEncState *state,
+                                                const vltJpgEncWriteDesc *descriptor);
 
 // The odd-row chroma of a row-interleaved format holds only lines / 2
 // rows of an area of `lines` lines.

@@ -158,6 +158,7 @@ struct JpgEncState {
     uint32_t areaColumn;
     uint32_t areaRow;
     uint32_t bandLines;         // line count of the current band
+    uint32_t rowAboveBand;      // 1: the caller's planes hold the line above it
     uint8_t *rgbMcuBuffer;      // RGB input: the converted MCU's samples
     uint32_t qualityStamp;      // 1: the quality class goes into every DC
 };

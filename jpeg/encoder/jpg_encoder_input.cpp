@@ -85,7 +85,7 @@ vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *de
             return VLTJPG_ERR_ARGUMENT;
         return BindCoefficients(state, planeSet->planes[0], planeSet->pitches[0]);
     case VLTJPG_WRITE_YCBCR:
-        return JpgEncBindSampleRun(state, planeSet);
+        return JpgEncBindSampleRun(state, descriptor);
     default:
         return VLTJPG_ERR_UNSUPPORTED; // transcoding and RGB runs are not bound here
     }
