@@ -208,6 +208,16 @@ uint32_t RunWidth(const JpgEncState *state, const vltJpgEncWriteDesc *descriptor
     return (end < state->width ? end : state->width) - start;
 }
 
+// With the height known, a run ends inside the image: MCUs below it
+// would make a file longer than its frame.
+bool RunFitsImage(const JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
+    if (state->sizeRewrite || descriptor->count <= 0)
+        return true;
+    uint32_t done = state->mcuRow * state->mcuColumns + state->mcuColumn;
+    uint32_t total = state->mcuRows * state->mcuColumns;
+    return done <= total && static_cast<uint32_t>(descriptor->count) <= total - done;
+}
+
 } // namespace
 
 vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *const *planes,
@@ -231,7 +241,7 @@ vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgEncWriteDesc *d
         return VLTJPG_ERR_UNSUPPORTED;
     }
     const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
-    if (!planeSet || !planeSet->planes || !planeSet->pitches)
+    if (!planeSet || !planeSet->planes || !planeSet->pitches || !RunFitsImage(state, descriptor))
         return VLTJPG_ERR_ARGUMENT;
     vltJpgResult result =
         BindSamples(state, planeSet->planes, planeSet->pitches, 0, RunWidth(state, descriptor));

@@ -172,21 +172,28 @@ std::vector<uint8_t> Encode(const EncodeSettings &settings, int width, int heigh
     return result == 0 ? sink.bytes : std::vector<uint8_t>{};
 }
 
-std::vector<uint8_t> CompressPlanes(const Planes &source, int quality, J_DCT_METHOD method) {
+PaddedPlanes Pad(const Planes &source) {
+    Factors f = FactorsOf(source.samplingMode);
+    int mcuRows = Ceil(source.height, 8 * f.maxV);
+    int mcuColumns = Ceil(source.width, 8 * f.maxH);
+    PaddedPlanes padded;
+    padded.source = &source;
+    for (int i = 0; i < f.components; ++i) {
+        int h = i == 0 ? f.maxH : 1, v = i == 0 ? f.maxV : 1;
+        padded.widths.push_back(mcuColumns * 8 * h);
+        padded.planes.push_back(Padded(source.planes[i], padded.widths[i], mcuRows * 8 * v));
+    }
+    return padded;
+}
+
+std::vector<uint8_t> CompressPadded(const PaddedPlanes &padded, int quality, J_DCT_METHOD method) {
+    const Planes &source = *padded.source;
     Compressor c;
     c.Configure(source.width, source.height, JCS_YCbCr, source.samplingMode, quality, method);
     c.cinfo.raw_data_in = TRUE;
     jpeg_start_compress(&c.cinfo, TRUE);
     Factors f = FactorsOf(source.samplingMode);
     int mcuRows = Ceil(source.height, 8 * f.maxV);
-    int mcuColumns = Ceil(source.width, 8 * f.maxH);
-    std::vector<std::vector<uint8_t>> padded(f.components);
-    std::vector<int> paddedWidth(f.components);
-    for (int i = 0; i < f.components; ++i) {
-        int h = i == 0 ? f.maxH : 1, v = i == 0 ? f.maxV : 1;
-        paddedWidth[i] = mcuColumns * 8 * h;
-        padded[i] = Padded(source.planes[i], paddedWidth[i], mcuRows * 8 * v);
-    }
     std::vector<JSAMPROW> rows[3];
     for (int r = 0; r < mcuRows; ++r) {
         JSAMPARRAY arrays[3];
@@ -194,13 +201,18 @@ std::vector<uint8_t> CompressPlanes(const Planes &source, int quality, J_DCT_MET
             int v = i == 0 ? f.maxV : 1;
             rows[i].resize(8 * v);
             for (int y = 0; y < 8 * v; ++y)
-                rows[i][y] = &padded[i][static_cast<size_t>(r * 8 * v + y) * paddedWidth[i]];
+                rows[i][y] = const_cast<uint8_t *>(
+                    &padded.planes[i][static_cast<size_t>(r * 8 * v + y) * padded.widths[i]]);
             arrays[i] = rows[i].data();
         }
         jpeg_write_raw_data(&c.cinfo, arrays, static_cast<JDIMENSION>(8 * f.maxV));
     }
     jpeg_finish_compress(&c.cinfo);
     return c.dest.Bytes();
+}
+
+std::vector<uint8_t> CompressPlanes(const Planes &source, int quality, J_DCT_METHOD method) {
+    return CompressPadded(Pad(source), quality, method);
 }
 
 std::vector<uint8_t> CompressRgb(const std::vector<uint8_t> &rgb, int width, int height,

@@ -55,8 +55,18 @@ struct EncodeSettings {
 std::vector<uint8_t> Encode(const EncodeSettings &settings, int width, int height,
                             uint8_t *const *planes, const int32_t *pitches);
 
-// libjpeg-turbo compression of the planes (raw data, edges of the padded
-// block grid repeated) and of packed RGB, standard tables, at `quality`.
+// Planes padded to whole MCUs with their last column and row repeated,
+// as libjpeg-turbo's raw-data compression takes them.
+struct PaddedPlanes {
+    const Planes *source = nullptr;
+    std::vector<std::vector<uint8_t>> planes;
+    std::vector<int> widths;
+};
+PaddedPlanes Pad(const Planes &planes);
+
+// libjpeg-turbo compression of the planes (raw data) and of packed RGB,
+// standard tables, at `quality`.
+std::vector<uint8_t> CompressPadded(const PaddedPlanes &padded, int quality, J_DCT_METHOD method);
 std::vector<uint8_t> CompressPlanes(const Planes &planes, int quality, J_DCT_METHOD method);
 std::vector<uint8_t> CompressRgb(const std::vector<uint8_t> &rgb, int width, int height,
                                  uint32_t samplingMode, int quality, J_DCT_METHOD method);
