@@ -13,10 +13,10 @@
 // the stamp against libjpeg-turbo's own file.
 //
 //   sample_encode_bench [--rounds N] file.jpg...
+#include "bench_support.h"
 #include "sample_oracle.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr double kMinSeconds = 0.3; // per side, per round
 constexpr int kQuality = 85;
 constexpr int kQualityClass85 = 1;
 
@@ -73,26 +72,12 @@ bool LoadPhoto(const char *path, Photo &photo) {
     return true;
 }
 
-// Runs `encode` until kMinSeconds have passed; seconds per image.
-template <typename Encode> double TimePerImage(Encode encode, std::vector<uint8_t> &file) {
-    using Clock = std::chrono::steady_clock;
-    int runs = 0;
-    auto start = Clock::now();
-    double elapsed = 0;
-    do {
-        file = encode();
-        ++runs;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kMinSeconds);
-    return elapsed / runs;
-}
-
 // The best of `rounds` timings of one side; its last file in `file`.
 template <typename Encode>
 double BestTime(int rounds, Encode encode, std::vector<uint8_t> &file) {
     double best = 1e30;
     for (int round = 0; round < rounds; ++round)
-        best = std::min(best, TimePerImage(encode, file));
+        best = std::min(best, bench::TimePerRun(encode, file));
     return best;
 }
 
@@ -184,27 +169,18 @@ void BenchPhoto(const Photo &photo, int rounds, Totals &totals) {
 } // namespace
 
 int main(int argc, char **argv) {
-    int rounds = 3;
-    std::vector<const char *> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
-            rounds = std::atoi(argv[++i]);
-        else
-            paths.push_back(argv[i]);
-    }
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: %s [--rounds N] file.jpg...\n", argv[0]);
+    bench::Arguments arguments;
+    if (!bench::ParseArguments(argc, argv, arguments))
         return 2;
-    }
     std::printf("%-28s %11s", "image (Mpixel/s)", "size");
     for (const char *name : kSideNames)
         std::printf(" %9s", name);
     std::printf("\n");
     Totals totals;
-    for (const char *path : paths) {
+    for (const char *path : arguments.paths) {
         Photo photo;
         if (LoadPhoto(path, photo))
-            BenchPhoto(photo, rounds, totals);
+            BenchPhoto(photo, arguments.rounds, totals);
         else
             std::printf("%-28s skipped (unreadable)\n", path);
     }
