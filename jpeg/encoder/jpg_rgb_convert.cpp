@@ -55,6 +55,13 @@ void ConvertLuma(const Converter &convert, const McuPixels &pixels, JpgEncCompon
     }
 }
 
+// Rounded mean of `count` (1, 2 or 4) values summing to `sum`: count / 2
+// is both the rounding term and the power of two of the count.
+uint8_t RoundedMean(int32_t sum, int32_t count) {
+    int32_t half = count >> 1;
+    return static_cast<uint8_t>((sum + half) >> half);
+}
+
 // Every chroma sample is the rounded mean of the chroma of the valid
 // pixels it covers (1, 2 or 4 of them).
 void ConvertChroma(const Converter &convert, const McuPixels &pixels, JpgEncComponent *cb,
@@ -74,8 +81,8 @@ void ConvertChroma(const Converter &convert, const McuPixels &pixels, JpgEncComp
                 }
             }
             std::size_t out = static_cast<std::size_t>(cy) * cb->pitch + cx;
-            cb->base[out] = static_cast<uint8_t>((sumCb + count / 2) / count);
-            cr->base[out] = static_cast<uint8_t>((sumCr + count / 2) / count);
+            cb->base[out] = RoundedMean(sumCb, count);
+            cr->base[out] = RoundedMean(sumCr, count);
         }
     }
 }
@@ -119,9 +126,9 @@ void JpgEncRGB2YCbCr(JpgEncState *state, int32_t column, int32_t row) {
 
     Converter convert{reinterpret_cast<const int32_t(*)[256]>(state->conversionTable)};
     ConvertLuma(convert, pixels, state->components[0]);
-    int32_t subsample = state->subsampleTable[state->samplingMode];
     if (state->componentCount < 3)
         return;
+    int32_t subsample = state->subsampleTable[state->samplingMode];
     ConvertChroma(convert, pixels, state->components[1], state->components[2],
                   (subsample & 2) ? 2 : 1, (subsample & 1) ? 2 : 1);
 }

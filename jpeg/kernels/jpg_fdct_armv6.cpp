@@ -11,6 +11,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 #if defined(__arm__) && !defined(__ARM_NEON)
@@ -27,9 +31,36 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
 #else
 
 typedef int32_t Vec __attribute__((vector_size(16)));
+typedef uint32_t UVec __attribute__((vector_size(16)));
 typedef uint8_t Bytes4 __attribute__((vector_size(4)));
 typedef uint16_t Words4 __attribute__((vector_size(8)));
 typedef int16_t Coef4 __attribute__((vector_size(8)));
+
+// Lane-wise products with 16-bit unsigned factors (both halves of each
+// lane of `factors` hold the factor). SSE2 has no 32-bit lane multiply:
+// the low 32 bits of x * k come from two 16-bit multiplies, (x mod 2^16)
+// * k in full and the low half of (x >> 16) * k.
+inline Vec MulFactors(Vec x, Vec factors) {
+#if defined(__SSE2__)
+    const __m128i v = reinterpret_cast<__m128i>(x);
+    const __m128i k = reinterpret_cast<__m128i>(factors);
+    const __m128i low = _mm_mullo_epi16(v, k);
+    const __m128i high = _mm_mulhi_epu16(v, k);
+    return reinterpret_cast<Vec>(_mm_add_epi32(low, _mm_slli_epi32(high, 16)));
+#else
+    return x * (factors & 0xFFFF);
+#endif
+}
+
+inline Vec MulConstant(Vec x, int32_t k) { return MulFactors(x, Vec{} + (k | k << 16)); }
+
+// The byte rotations on vectors.
+struct VecRotations {
+    static inline Vec Half(Vec x) { return MulConstant(x, 181) >> 8; }
+    static inline Vec R0383(Vec x) { return MulConstant(x, 98) >> 8; }
+    static inline Vec R0541(Vec x) { return MulConstant(x, 139) >> 8; }
+    static inline Vec R1307(Vec x) { return MulConstant(x, 334) >> 8; }
+};
 
 // Four samples of a row, less 128.
 inline Vec LoadSamples(const uint8_t *at, int32_t step) {
@@ -74,6 +105,14 @@ inline Vec LoadTable(const uint16_t *table) {
     return __builtin_convertvector(words, Vec);
 }
 
+// Four multipliers, each in both halves of its lane.
+inline Vec LoadFactors(const uint16_t *table) {
+    Words4 words;
+    std::memcpy(&words, table, sizeof words);
+    const UVec wide = __builtin_convertvector(words, UVec);
+    return reinterpret_cast<Vec>(wide | wide << 16);
+}
+
 struct Truncate {
     static inline Vec Offset(const uint16_t *) { return Vec{}; }
 };
@@ -85,7 +124,7 @@ struct Round {
 // scalar quantizers compute them: the magnitude shifted, the sign put back.
 template <typename Rounding>
 inline void Quantize(int16_t *out, Vec y, const uint16_t *reciprocal, int k) {
-    const Vec product = LoadTable(reciprocal + k) * y;
+    const Vec product = MulFactors(y, LoadFactors(reciprocal + k));
     const Vec negative = product >> 31;
     const Vec magnitude = (product ^ negative) - negative;
     const Vec quotient = (magnitude + Rounding::Offset(reciprocal + 64 + k)) >> 15;
@@ -102,7 +141,7 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
     for (int half = 0; half < 2; ++half) {
         for (int r = 0; r < 8; ++r)
             samples[half][r] = LoadSamples(source + r * pitch + 4 * half * step, step);
-        JpgFdctButterfly<JpgFdctByteRotations, Vec>(samples[half], columns[half]);
+        JpgFdctButterfly<VecRotations, Vec>(samples[half], columns[half]);
     }
     // Rows: the column results turned so that each vector holds one
     // column of four rows, then the butterfly along each row.
@@ -110,7 +149,7 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
     Vec rows[2][8];
     TransposeBlock(columns, turned);
     for (int group = 0; group < 2; ++group)
-        JpgFdctButterfly<JpgFdctByteRotations, Vec>(turned[group], rows[group]);
+        JpgFdctButterfly<VecRotations, Vec>(turned[group], rows[group]);
     // Back to rows of four columns for the natural-order tables.
     Vec results[2][8];
     TransposeBlock(rows, results);
