@@ -266,6 +266,18 @@ void ReleaseState(JpgEncState *state) {
     JpgMemReleaseSlots(slots);
 }
 
+// An image stopped before its last MCU row (cancelled, or ended by a
+// failed call) is cut to the MCU rows coded, so that the file ends as a
+// complete smaller image. With no row coded there is no image to end:
+// that is reported.
+vltJpgResult CutToCodedRows(JpgEncState *state) {
+    if (state->mcuRow >= state->mcuRows)
+        return 0;
+    state->height = state->mcuRow * 8 * state->maxV;
+    vltJpgResult result = JpgEncReWriteImageSize(state);
+    return result == 0 && state->height == 0 ? VLTJPG_ERR_DATA : result;
+}
+
 } // namespace
 
 extern "C" {
@@ -321,10 +333,9 @@ vltJpgResult JpgEncUninit(JpgEncState *state) {
         result = JpgEncWriteFileTrailer(state);
         // A size that could not be patched leaves a file without a height:
         // that is reported too.
-        if (state->sizeRewrite) {
-            vltJpgResult patched = JpgEncReWriteImageSize(state);
-            result = result != 0 ? result : patched;
-        }
+        vltJpgResult sized = state->sizeRewrite ? JpgEncReWriteImageSize(state)
+                                                : CutToCodedRows(state);
+        result = result != 0 ? result : sized;
     }
     ReleaseState(state);
     return result;

@@ -202,6 +202,32 @@ TEST(SampleRgb, PhotoMatchesLibjpegCompression) {
         EXPECT_GT(oracle::Compare(expected[c], ours[c]).psnr, 36.0) << "component " << c;
 }
 
+// Cancelling from the progress callback after the first MCU row leaves a
+// file holding that row as a complete image.
+TEST(SampleInput, CancelledImageEndsAsTheRowsCoded) {
+    Planes source = sample_test::PhotoPlanes(40, 50, 0, 2);
+    HostImage host = sample_test::PlanarImage(source, VLTJPG_PIXEL_YUV420);
+    enc_test::ByteSink sink;
+    vltJpgEncCreateInfo info{};
+    info.stream = &sink;
+    info.width = 40;
+    info.height = 50;
+    info.pixelFormat = VLTJPG_PIXEL_YUV420;
+    info.streamCallback = enc_test::SinkCallback;
+    vltJpgEncoder encoder = nullptr;
+    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
+    vltJpgEncProgress cancel = {[](uint32_t, void *) -> uint32_t { return 1; }, nullptr};
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_PROGRESS, &cancel, sizeof(cancel)));
+    uint32_t lines = 50;
+    EXPECT_EQ(VLTJPG_ERR_CANCELLED,
+              vltJpgEncoderScanlines(encoder, host.planes, host.pitches, 0, &lines));
+    EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
+    enc_test::Decoded decoded = enc_test::DecodeCoefficients(sink.bytes);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(0, decoded.warnings);
+    EXPECT_EQ(16, decoded.height);
+}
+
 // Refused input: nothing reaches the stream.
 TEST(SampleInput, RefusedInputWritesNothing) {
     Planes source = sample_test::PhotoPlanes(33, 20, 0, 1);
