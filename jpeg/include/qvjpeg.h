@@ -378,7 +378,8 @@ typedef struct vltJpgEncWriteDesc {
                                             the DCs as quantized */
 
 /* Value of VLTJPG_ENCPROP_PROGRESS: called with 100 * MCU row / MCU rows after
- * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF). */
+ * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF)
+ * after that row. */
 typedef struct vltJpgEncProgress {
     vltJpgProgressCallback callback;
     void *data;
@@ -389,15 +390,20 @@ typedef struct vltJpgEncProgress {
 vltJpgResult vltJpgEncoderCreate(vltJpgEncoder *encoder, const vltJpgEncCreateInfo *info);
 
 /* Ends the image (trailer, size patch when the height was unknown) unless
- * the header was written at creation, and releases everything. */
+ * the header was written at creation, and releases everything. An image
+ * stopped before its last MCU row (a cancel, a failed call) has its height
+ * cut to the MCU rows coded, so the file holds a complete smaller image;
+ * with no row coded the result is 0x8010. */
 vltJpgResult vltJpgEncoderDestroy(vltJpgEncoder encoder);
 
 vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
 vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
 
 /* Encodes a band of lineCount lines starting at line startLine of the
- * planes. For coefficients (format 6) the band is the whole image:
- * planes[0] holds all MCUs, pitches[0] bytes from one MCU row to the next. */
+ * planes (planes address the image's first line; for 4:2:0 and 4:4:0
+ * planes the chroma band starts at line startLine / 2). For coefficients
+ * (format 6) the band is the whole image: planes[0] holds all MCUs,
+ * pitches[0] bytes from one MCU row to the next. */
 vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
                                     uint32_t startLine, const uint32_t *lineCount);
 

@@ -295,4 +295,50 @@ TEST(SampleThumbnail, EqualsTheDecodedFile) {
     }
 }
 
+// Thumbnail properties: reductions 1, 2, 4, 8 or 0, the size of whole
+// MCUs reduced, buffers checked against it and the input's layout.
+TEST(SampleThumbnail, PropertiesAndRefusedBuffers) {
+    enc_test::ByteSink sink;
+    vltJpgEncCreateInfo info{};
+    info.stream = &sink;
+    info.width = 37;
+    info.height = 21;
+    info.pixelFormat = VLTJPG_PIXEL_YUV420;
+    info.streamCallback = enc_test::SinkCallback;
+    vltJpgEncoder encoder = nullptr;
+    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
+    uint32_t size[2] = {7, 7};
+    EXPECT_EQ(0u, vltJpgEncoderGetProp(encoder, VLTJPG_ENCPROP_THUMB_SIZE, size, 8));
+    EXPECT_EQ(7u, size[0]); // off: nothing written
+    uint32_t reduction = 3;
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT,
+              vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_SCALE, &reduction, 4));
+    reduction = 4;
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_SCALE, &reduction, 4));
+    ASSERT_EQ(0u, vltJpgEncoderGetProp(encoder, VLTJPG_ENCPROP_THUMB_SIZE, size, 8));
+    EXPECT_EQ(12u, size[0]); // 48 / 4
+    EXPECT_EQ(8u, size[1]);  // 32 / 4
+    std::vector<uint8_t> plane(12 * 8);
+    uint8_t *planes[3] = {plane.data(), plane.data(), plane.data()};
+    int32_t shortPitches[3] = {12, 5, 6};
+    vltJpgPlaneSet shortSet = {planes, shortPitches};
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_BUFFER,
+                                                        &shortSet, sizeof(shortSet)));
+    uint8_t *noPlanes[3] = {plane.data(), nullptr, plane.data()};
+    int32_t pitches[3] = {12, 6, 6};
+    vltJpgPlaneSet missing = {noPlanes, pitches};
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_BUFFER,
+                                                        &missing, sizeof(missing)));
+    EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
+
+    info.pixelFormat = VLTJPG_PIXEL_RGB_PACKED;
+    info.samplingMode = VLTJPG_SAMPLING_420;
+    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_SCALE, &reduction, 4));
+    vltJpgPlaneSet rgb = {planes, pitches};
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
+              vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_THUMB_BUFFER, &rgb, sizeof(rgb)));
+    EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
+}
+
 } // namespace

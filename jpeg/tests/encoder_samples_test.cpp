@@ -196,6 +196,7 @@ TEST(SampleRgb, PhotoMatchesLibjpegCompression) {
         sample_test::Encode(settings, width, height, packedPlanes, packedPitches);
     settings.pixelFormat = VLTJPG_PIXEL_RGB_PLANAR;
     EXPECT_EQ(packed, sample_test::Encode(settings, width, height, planarPlanes, planarPitches));
+    EXPECT_EQ(0, enc_test::DecodeCoefficients(packed).warnings);
     std::vector<oracle::Plane> ours = oracle::DecodeRaw(packed, 1);
     ASSERT_EQ(expected.size(), ours.size());
     for (size_t c = 0; c < ours.size(); ++c)
