@@ -110,6 +110,37 @@ void FormEdgeBlock(uint8_t *edge, const uint8_t *source, uint32_t step, int32_t 
     }
 }
 
+struct BlockSource {
+    const uint8_t *samples;
+    uint32_t step;
+    uint32_t pitch;
+};
+
+// Where the transform reads block `i` of an edge MCU: in place when the
+// caller's plane holds all of it, else the edge block, filled by the
+// block's edge mode with the samples it has.
+BlockSource EdgeBlockSource(JpgEncState *state, int32_t i, int32_t column, int32_t row) {
+    const JpgEncComponent *component = state->blockComponents[i];
+    BlockPosition at = PositionOf(state, i, state->areaColumn, state->areaRow);
+    uint32_t horizontal = EdgeClass(at.x, component->width);
+    uint32_t vertical = EdgeClass(at.y, component->height);
+    int32_t mode = state->mcuModeTable[horizontal + 3 * vertical];
+    const uint8_t *source = SourceOf(state, i, column, row);
+    uint32_t step = SampleStep(state, component);
+    int32_t lastRow = static_cast<int32_t>(component->sourceRows) - 1 - static_cast<int32_t>(at.y);
+    if (mode == kJpgEdgeWhole && lastRow >= 7)
+        return {source, step, component->pitch};
+    if (mode == kJpgEdgeNothing || (component->sourceRows == 0 && !state->rowAboveBand)) {
+        JpgMemSet(state->edgeBlock, kOutsideSample, kJpgEncEdgeBlockBytes);
+    } else {
+        uint32_t columns = horizontal == 0 ? 8 : component->width - at.x;
+        uint32_t rows = vertical == 0 ? 8 : component->height - at.y;
+        FormEdgeBlock(state->edgeBlock, source, step, static_cast<int32_t>(component->pitch),
+                      columns, rows, lastRow);
+    }
+    return {state->edgeBlock, 1, 8};
+}
+
 } // namespace
 
 extern "C" {
@@ -132,29 +163,8 @@ vltJpgResult JpgEncYCbCrMCU(JpgEncState *state, int32_t column, int32_t row) {
 
 vltJpgResult JpgEncYCbCrLastMCU(JpgEncState *state, int32_t column, int32_t row) {
     for (int32_t i = 0; i < state->blocksPerMcu; ++i) {
-        const JpgEncComponent *component = state->blockComponents[i];
-        BlockPosition at = PositionOf(state, i, state->areaColumn, state->areaRow);
-        uint32_t horizontal = EdgeClass(at.x, component->width);
-        uint32_t vertical = EdgeClass(at.y, component->height);
-        int32_t mode = state->mcuModeTable[horizontal + 3 * vertical];
-        const uint8_t *source = SourceOf(state, i, column, row);
-        uint32_t step = SampleStep(state, component);
-        int32_t lastRow = static_cast<int32_t>(component->sourceRows) - 1 -
-                          static_cast<int32_t>(at.y);
-        vltJpgResult result;
-        if (mode == kJpgEdgeWhole && lastRow >= 7) {
-            result = CodeBlock(state, i, source, step, component->pitch);
-        } else {
-            if (mode == kJpgEdgeNothing || (component->sourceRows == 0 && !state->rowAboveBand)) {
-                JpgMemSet(state->edgeBlock, kOutsideSample, kJpgEncEdgeBlockBytes);
-            } else {
-                uint32_t columns = horizontal == 0 ? 8 : component->width - at.x;
-                uint32_t rows = vertical == 0 ? 8 : component->height - at.y;
-                FormEdgeBlock(state->edgeBlock, source, step,
-                              static_cast<int32_t>(component->pitch), columns, rows, lastRow);
-            }
-            result = CodeBlock(state, i, state->edgeBlock, 1, 8);
-        }
+        BlockSource block = EdgeBlockSource(state, i, column, row);
+        vltJpgResult result = CodeBlock(state, i, block.samples, block.step, block.pitch);
         if (result != 0)
             return result;
     }
