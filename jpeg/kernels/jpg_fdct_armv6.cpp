@@ -32,7 +32,6 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
 
 typedef int32_t Vec __attribute__((vector_size(16)));
 typedef uint32_t UVec __attribute__((vector_size(16)));
-typedef uint8_t Bytes4 __attribute__((vector_size(4)));
 typedef uint16_t Words4 __attribute__((vector_size(8)));
 typedef int16_t Coef4 __attribute__((vector_size(8)));
 
@@ -62,15 +61,20 @@ struct VecRotations {
     static inline Vec R1307(Vec x) { return MulConstant(x, 334) >> 8; }
 };
 
-// Four samples of a row, less 128.
-inline Vec LoadSamples(const uint8_t *at, int32_t step) {
-    Bytes4 bytes;
+// The eight samples of a row, less 128: columns 0..3 and 4..7.
+inline void LoadRow(const uint8_t *at, int32_t step, Vec *left, Vec *right) {
+#if defined(__SSE2__)
     if (step == 1) {
-        std::memcpy(&bytes, at, sizeof bytes);
-    } else {
-        bytes = Bytes4{at[0], at[step], at[2 * step], at[3 * step]};
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i words =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)), zero);
+        *left = reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, zero)) - 128;
+        *right = reinterpret_cast<Vec>(_mm_unpackhi_epi16(words, zero)) - 128;
+        return;
     }
-    return __builtin_convertvector(bytes, Vec) - 128;
+#endif
+    *left = Vec{at[0], at[step], at[2 * step], at[3 * step]} - 128;
+    *right = Vec{at[4 * step], at[5 * step], at[6 * step], at[7 * step]} - 128;
 }
 
 inline void Transpose4(Vec *v) {
@@ -99,18 +103,41 @@ inline void TransposeBlock(Vec in[2][8], Vec out[2][8]) {
     }
 }
 
+// Four table entries, zero-extended, or each in both halves of its lane
+// (the form MulFactors takes).
 inline Vec LoadTable(const uint16_t *table) {
+#if defined(__SSE2__)
+    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(table));
+    return reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, _mm_setzero_si128()));
+#else
     Words4 words;
     std::memcpy(&words, table, sizeof words);
     return __builtin_convertvector(words, Vec);
+#endif
+}
+inline Vec LoadFactors(const uint16_t *table) {
+#if defined(__SSE2__)
+    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(table));
+    return reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, words));
+#else
+    const UVec wide = reinterpret_cast<UVec>(LoadTable(table));
+    return reinterpret_cast<Vec>(wide | wide << 16);
+#endif
 }
 
-// Four multipliers, each in both halves of its lane.
-inline Vec LoadFactors(const uint16_t *table) {
-    Words4 words;
-    std::memcpy(&words, table, sizeof words);
-    const UVec wide = __builtin_convertvector(words, UVec);
-    return reinterpret_cast<Vec>(wide | wide << 16);
+// Eight coefficients of a row from its two halves; every quotient fits in
+// 16 bits.
+inline void StoreRow(int16_t *out, Vec left, Vec right) {
+#if defined(__SSE2__)
+    const __m128i packed =
+        _mm_packs_epi32(reinterpret_cast<__m128i>(left), reinterpret_cast<__m128i>(right));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed);
+#else
+    const Coef4 low = __builtin_convertvector(left, Coef4);
+    const Coef4 high = __builtin_convertvector(right, Coef4);
+    std::memcpy(out, &low, sizeof low);
+    std::memcpy(out + 4, &high, sizeof high);
+#endif
 }
 
 struct Truncate {
@@ -122,14 +149,12 @@ struct Round {
 
 // Quotients of the four values at natural index k.. by their steps, as the
 // scalar quantizers compute them: the magnitude shifted, the sign put back.
-template <typename Rounding>
-inline void Quantize(int16_t *out, Vec y, const uint16_t *reciprocal, int k) {
+template <typename Rounding> inline Vec Quantize(Vec y, const uint16_t *reciprocal, int k) {
     const Vec product = MulFactors(y, LoadFactors(reciprocal + k));
     const Vec negative = product >> 31;
     const Vec magnitude = (product ^ negative) - negative;
     const Vec quotient = (magnitude + Rounding::Offset(reciprocal + 64 + k)) >> 15;
-    const Coef4 coefficients = __builtin_convertvector((quotient ^ negative) - negative, Coef4);
-    std::memcpy(out + k, &coefficients, sizeof coefficients);
+    return (quotient ^ negative) - negative;
 }
 
 template <typename Rounding>
@@ -138,11 +163,10 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
     // Columns: samples[half][row], then the butterfly down each column.
     Vec samples[2][8];
     Vec columns[2][8];
-    for (int half = 0; half < 2; ++half) {
-        for (int r = 0; r < 8; ++r)
-            samples[half][r] = LoadSamples(source + r * pitch + 4 * half * step, step);
+    for (int r = 0; r < 8; ++r)
+        LoadRow(source + r * pitch, step, &samples[0][r], &samples[1][r]);
+    for (int half = 0; half < 2; ++half)
         JpgFdctButterfly<VecRotations, Vec>(samples[half], columns[half]);
-    }
     // Rows: the column results turned so that each vector holds one
     // column of four rows, then the butterfly along each row.
     Vec turned[2][8];
@@ -153,10 +177,9 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
     // Back to rows of four columns for the natural-order tables.
     Vec results[2][8];
     TransposeBlock(rows, results);
-    for (int half = 0; half < 2; ++half) {
-        for (int u = 0; u < 8; ++u)
-            Quantize<Rounding>(block, results[half][u], reciprocal, 8 * u + 4 * half);
-    }
+    for (int u = 0; u < 8; ++u)
+        StoreRow(block + 8 * u, Quantize<Rounding>(results[0][u], reciprocal, 8 * u),
+                 Quantize<Rounding>(results[1][u], reciprocal, 8 * u + 4));
 }
 
 #endif
