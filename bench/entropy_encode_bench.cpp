@@ -199,8 +199,9 @@ void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
     size_t theirBytes = 0;
     for (int round = 0; round < rounds; ++round) {
         ours = std::min(ours, bench::TimePerRun([&] { return EncodeOurs(photo, sink); }, ourBytes));
-        theirs = std::min(
-            theirs, bench::TimePerRun([&] { return EncodeLibjpeg(photo, libjpegBuffer); }, theirBytes));
+        theirs = std::min(theirs, bench::TimePerRun(
+                                      [&] { return EncodeLibjpeg(photo, libjpegBuffer); },
+                                      theirBytes));
     }
     if (ourBytes == 0 || theirBytes == 0) {
         std::printf("%-28s failed (ours %zu bytes, libjpeg %zu bytes)\n", photo.path.c_str(),

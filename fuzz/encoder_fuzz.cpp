@@ -38,14 +38,27 @@ struct PlaneShape {
 PlaneShape ShapeOf(uint32_t format, int p, uint32_t width, uint32_t height) {
     bool halfRows = format == 1 || format == 3 || format == 21 || format == 22;
     switch (format) {
-    case 0: return {width, p == 0 ? height : 0};
-    case 1: case 2: return {p == 0 ? width : Half(width), p == 0 || !halfRows ? height : Half(height)};
-    case 3: case 4: case 5: return {width, p == 0 || !halfRows ? height : Half(height)};
-    case 7: case 8: case 9: case 10: return {4 * Half(width), p == 0 ? height : 0};
-    case 11: case 12: case 13: case 14: return {2 * width, p == 0 ? height : 0};
-    case 15: case 16: return {3 * width, p == 0 ? height : 0};
-    case 21: case 22: return {p == 0 ? width : 2 * Half(width), p == 2 ? 0 : (p == 0 ? height : Half(height))};
-    default: return {width, 0};
+        case 0: return {width, p == 0 ? height : 0};
+        case 1:
+        case 2: return {p == 0 ? width : Half(width), p == 0 || !halfRows ? height : Half(height)};
+        case 3:
+        case 4:
+        case 5: return {width, p == 0 || !halfRows ? height : Half(height)};
+        case 7:
+        case 8:
+        case 9:
+        case 10: return {4 * Half(width), p == 0 ? height : 0};
+        case 11:
+        case 12:
+        case 13:
+        case 14: return {2 * width, p == 0 ? height : 0};
+        case 15:
+        case 16: return {3 * width, p == 0 ? height : 0};
+        case 21:
+        case 22:
+            return {p == 0 ? width : 2 * Half(width),
+                    p == 2 ? 0 : (p == 0 ? height : Half(height))};
+        default: return {width, 0};
     }
 }
 
@@ -92,8 +105,7 @@ void SetWord(vltJpgEncoder encoder, uint32_t id, uint32_t value) {
 }
 
 // A thumbnail buffer for the planar formats, sized by the encoder.
-void BindThumbnail(vltJpgEncoder encoder, uint32_t format, uint32_t reduction,
-                   HostPlanes &thumb) {
+void BindThumbnail(vltJpgEncoder encoder, uint32_t format, uint32_t reduction, HostPlanes &thumb) {
     SetWord(encoder, VLTJPG_ENCPROP_THUMB_SCALE, reduction);
     uint32_t size[2] = {0, 0};
     if (vltJpgEncoderGetProp(encoder, VLTJPG_ENCPROP_THUMB_SIZE, size, sizeof(size)) != 0 ||

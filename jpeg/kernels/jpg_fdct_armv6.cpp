@@ -9,11 +9,9 @@
 
 #include "encoder/jpg_fdct_impl.h"
 
-#include <cstring>
+#include "kernels/jpg_vec4.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 namespace {
 
@@ -35,17 +33,11 @@ typedef uint32_t UVec __attribute__((vector_size(16)));
 typedef uint16_t Words4 __attribute__((vector_size(8)));
 typedef int16_t Coef4 __attribute__((vector_size(8)));
 
-// Lane-wise products with 16-bit unsigned factors (both halves of each
-// lane of `factors` hold the factor). SSE2 has no 32-bit lane multiply:
-// the low 32 bits of x * k come from two 16-bit multiplies, (x mod 2^16)
-// * k in full and the low half of (x >> 16) * k.
+// Lane-wise products with 16-bit unsigned factors, each held in both
+// halves of its lane of `factors`.
 inline Vec MulFactors(Vec x, Vec factors) {
 #if defined(__SSE2__)
-    const __m128i v = reinterpret_cast<__m128i>(x);
-    const __m128i k = reinterpret_cast<__m128i>(factors);
-    const __m128i low = _mm_mullo_epi16(v, k);
-    const __m128i high = _mm_mulhi_epu16(v, k);
-    return reinterpret_cast<Vec>(_mm_add_epi32(low, _mm_slli_epi32(high, 16)));
+    return JpgVec4MulFactors(x, reinterpret_cast<__m128i>(factors));
 #else
     return x * (factors & 0xFFFF);
 #endif
@@ -77,17 +69,6 @@ inline void LoadRow(const uint8_t *at, int32_t step, Vec *left, Vec *right) {
     *right = Vec{at[4 * step], at[5 * step], at[6 * step], at[7 * step]} - 128;
 }
 
-inline void Transpose4(Vec *v) {
-    const Vec a0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-    const Vec a1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-    const Vec a2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-    const Vec a3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-    v[0] = __builtin_shufflevector(a0, a2, 0, 1, 4, 5);
-    v[1] = __builtin_shufflevector(a0, a2, 2, 3, 6, 7);
-    v[2] = __builtin_shufflevector(a1, a3, 0, 1, 4, 5);
-    v[3] = __builtin_shufflevector(a1, a3, 2, 3, 6, 7);
-}
-
 // in[half][i] holds entries 4 * half .. + 3 of line i; out[group][j]
 // holds entry j of lines 4 * group .. + 3 (lines and entries swapped).
 inline void TransposeBlock(Vec in[2][8], Vec out[2][8]) {
@@ -96,7 +77,7 @@ inline void TransposeBlock(Vec in[2][8], Vec out[2][8]) {
             Vec quarter[4];
             for (int i = 0; i < 4; ++i)
                 quarter[i] = in[half][4 * group + i];
-            Transpose4(quarter);
+            JpgVec4Transpose(quarter);
             for (int j = 0; j < 4; ++j)
                 out[group][4 * half + j] = quarter[j];
         }

@@ -128,7 +128,8 @@ Planes RepeatLastOddRow(const Planes &source, int oddRowChroma) {
         std::fill(plane.samples.begin(), plane.samples.end(), 128);
     if (source.height % 2 == 1 && plane.height > 1) {
         std::copy_n(&plane.samples[static_cast<size_t>(plane.height - 2) * plane.width],
-                    plane.width, &plane.samples[static_cast<size_t>(plane.height - 1) * plane.width]);
+                    plane.width,
+                    &plane.samples[static_cast<size_t>(plane.height - 1) * plane.width]);
     }
     return twin;
 }
@@ -147,8 +148,8 @@ std::vector<uint8_t> PlanarFile(const Planes &planes, Size size) {
     constexpr uint32_t kPlanarFormat[4] = {VLTJPG_PIXEL_YUV420, VLTJPG_PIXEL_YUV422,
                                            VLTJPG_PIXEL_YUV440, VLTJPG_PIXEL_YUV444};
     uint32_t format = kPlanarFormat[planes.samplingMode];
-    std::vector<uint8_t> file = EncodeHost(sample_test::PlanarImage(planes, format), format, 0,
-                                           size, 0);
+    std::vector<uint8_t> file =
+        EncodeHost(sample_test::PlanarImage(planes, format), format, 0, size, 0);
     EXPECT_FALSE(file.empty());
     return file;
 }
@@ -168,8 +169,8 @@ TEST(SampleLayouts, InterleavedFormatsGiveTheirPlanarTwinsFile) {
         for (const RowLayout &layout : kRows) {
             std::vector<uint8_t> twin =
                 PlanarFile(RepeatLastOddRow(planes440, 3 - layout.evenRowChroma), size);
-            EXPECT_TRUE(twin == EncodeHost(RowInterleaved(planes440, layout), layout.format, 0,
-                                           size, 16))
+            EXPECT_TRUE(twin ==
+                        EncodeHost(RowInterleaved(planes440, layout), layout.format, 0, size, 16))
                 << layout.format;
         }
         Planes planes444 = sample_test::PhotoPlanes(size.width, size.height, 3, 23);
@@ -189,8 +190,7 @@ TEST(SampleLayouts, InterleavedFormatsGiveTheirPlanarTwinsFile) {
 // from column 0. The plane holds the image's own samples and no more, in
 // an allocation of its own.
 std::vector<uint8_t> RunPlane(const oracle::Plane &plane, int mcuWidth, int mcuHeight,
-                              int firstColumn, int firstRow, int rows, int count,
-                              int32_t *pitch) {
+                              int firstColumn, int firstRow, int rows, int count, int32_t *pitch) {
     int startX = firstColumn * mcuWidth;
     int width = rows > 1 ? plane.width : std::min(plane.width - startX, count * mcuWidth);
     int height = std::min(plane.height - firstRow * mcuHeight, rows * mcuHeight);
@@ -217,12 +217,7 @@ TEST(SampleRuns, RunsFromTightBuffersGiveTheBandFile) {
         int columns = (size.width + 8 * maxH - 1) / (8 * maxH);
         int total = columns * ((size.height + 8 * maxV - 1) / (8 * maxV));
         enc_test::ByteSink sink;
-        vltJpgEncCreateInfo info{};
-        info.stream = &sink;
-        info.width = size.width;
-        info.height = size.height;
-        info.pixelFormat = format;
-        info.streamCallback = enc_test::SinkCallback;
+        vltJpgEncCreateInfo info = sample_test::SampleInfo(&sink, size.width, size.height, format);
         vltJpgEncoder encoder = nullptr;
         ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
         const int lengths[] = {1, 4, 2, 5, 3};
@@ -235,8 +230,8 @@ TEST(SampleRuns, RunsFromTightBuffersGiveTheBandFile) {
             int32_t pitches[3] = {0, 0, 0};
             for (size_t c = 0; c < planes.planes.size(); ++c) {
                 int h = c == 0 ? maxH : 1, v = c == 0 ? maxV : 1;
-                buffers.push_back(RunPlane(planes.planes[c], 8 * h, 8 * v, column, row, rows,
-                                           count, &pitches[c]));
+                buffers.push_back(RunPlane(planes.planes[c], 8 * h, 8 * v, column, row, rows, count,
+                                           &pitches[c]));
                 runPlanes[c] = buffers.back().data();
             }
             vltJpgPlaneSet planeSet = {runPlanes, pitches};
@@ -262,7 +257,8 @@ TEST(SampleThumbnail, EqualsTheDecodedFile) {
             int scale = static_cast<int>(reduction);
             int maxSpan = samplingMode == 0 ? 2 : 1;
             int thumbWidth = ((size.width + 8 * maxSpan - 1) / (8 * maxSpan)) * 8 * maxSpan / scale;
-            int thumbHeight = ((size.height + 8 * maxSpan - 1) / (8 * maxSpan)) * 8 * maxSpan / scale;
+            int thumbHeight =
+                ((size.height + 8 * maxSpan - 1) / (8 * maxSpan)) * 8 * maxSpan / scale;
             std::vector<std::vector<uint8_t>> thumb(3);
             uint8_t *thumbPlanes[3];
             int32_t thumbPitches[3];
@@ -299,12 +295,7 @@ TEST(SampleThumbnail, EqualsTheDecodedFile) {
 // MCUs reduced, buffers checked against it and the input's layout.
 TEST(SampleThumbnail, PropertiesAndRefusedBuffers) {
     enc_test::ByteSink sink;
-    vltJpgEncCreateInfo info{};
-    info.stream = &sink;
-    info.width = 37;
-    info.height = 21;
-    info.pixelFormat = VLTJPG_PIXEL_YUV420;
-    info.streamCallback = enc_test::SinkCallback;
+    vltJpgEncCreateInfo info = sample_test::SampleInfo(&sink, 37, 21, VLTJPG_PIXEL_YUV420);
     vltJpgEncoder encoder = nullptr;
     ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
     uint32_t size[2] = {7, 7};

@@ -2,8 +2,8 @@
 // warning, with libjpeg-turbo's own tables, odd sizes keep their last
 // chroma column and row, quality and size match libjpeg-turbo's, RGB
 // converts as JFIF does, and refused input writes nothing.
-#include "enc_oracle.h"
 #include "enc_fixture.h"
+#include "enc_oracle.h"
 #include "sample_oracle.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,12 @@ struct PlanarCase {
     uint32_t samplingMode;
 };
 constexpr PlanarCase kPlanarCases[] = {
-    {VLTJPG_PIXEL_GREY, 4},   {VLTJPG_PIXEL_YUV420, 0},          {VLTJPG_PIXEL_YUV422, 1},
-    {VLTJPG_PIXEL_YUV440, 2}, {VLTJPG_PIXEL_YUV444, 3},          {VLTJPG_PIXEL_SEMI_PLANAR_420, 0},
+    {VLTJPG_PIXEL_GREY, 4},
+    {VLTJPG_PIXEL_YUV420, 0},
+    {VLTJPG_PIXEL_YUV422, 1},
+    {VLTJPG_PIXEL_YUV440, 2},
+    {VLTJPG_PIXEL_YUV444, 3},
+    {VLTJPG_PIXEL_SEMI_PLANAR_420, 0},
     {VLTJPG_PIXEL_SEMI_PLANAR_420B, 0},
 };
 struct Size {
@@ -52,9 +56,8 @@ TEST(SamplePlanar, OddSizesDecodeCleanlyWithLibjpegTables) {
             HostImage host = sample_test::PlanarImage(source, test.format, 3);
             std::vector<uint8_t> reference = sample_test::CompressPlanes(source, 85, JDCT_ISLOW);
             for (uint32_t mode : {0u, 1u}) {
-                SCOPED_TRACE(testing::Message() << "format " << test.format << " "
-                                                << size.width << "x" << size.height << " mode "
-                                                << mode);
+                SCOPED_TRACE(testing::Message() << "format " << test.format << " " << size.width
+                                                << "x" << size.height << " mode " << mode);
                 EncodeSettings settings;
                 settings.pixelFormat = test.format;
                 settings.qualityMode = mode;
@@ -88,7 +91,8 @@ TEST(SamplePlanar, BandHeightsGiveTheSameFile) {
         HostImage host = sample_test::PlanarImage(source, test.format);
         EncodeSettings settings;
         settings.pixelFormat = test.format;
-        std::vector<uint8_t> whole = sample_test::Encode(settings, 45, 70, host.planes, host.pitches);
+        std::vector<uint8_t> whole =
+            sample_test::Encode(settings, 45, 70, host.planes, host.pitches);
         ASSERT_FALSE(whole.empty());
         for (uint32_t band : {16u, 32u, 48u}) {
             if (band % (test.samplingMode == 0 || test.samplingMode == 2 ? 16 : 8) != 0)
@@ -126,16 +130,17 @@ TEST(SampleQuality, MatchesLibjpegAtQuality85) {
         settings.qualityStamp = 0;
         std::vector<uint8_t> unstamped =
             sample_test::Encode(settings, size.width, size.height, host.planes, host.pitches);
-        EXPECT_NEAR(sample_test::FilePsnr(plain, source),
-                    sample_test::FilePsnr(unstamped, source), 0.5);
+        EXPECT_NEAR(sample_test::FilePsnr(plain, source), sample_test::FilePsnr(unstamped, source),
+                    0.5);
         EXPECT_NEAR(1.0, static_cast<double>(unstamped.size()) / plain.size(), 0.05);
     }
 }
 
 // JFIF's conversion, as libjpeg-turbo computes it, rounded.
 int Jfif(int component, int r, int g, int b) {
-    static const double kRows[3][3] = {
-        {0.299, 0.587, 0.114}, {-0.168735892, -0.331264108, 0.5}, {0.5, -0.418687589, -0.081312411}};
+    static const double kRows[3][3] = {{0.299, 0.587, 0.114},
+                                       {-0.168735892, -0.331264108, 0.5},
+                                       {0.5, -0.418687589, -0.081312411}};
     double value = kRows[component][0] * r + kRows[component][1] * g + kRows[component][2] * b;
     return static_cast<int>(std::floor(value + (component ? 128.0 : 0.0) + 0.5));
 }
@@ -175,7 +180,8 @@ TEST(SampleRgb, ConversionMatchesJfif) {
 TEST(SampleRgb, PhotoMatchesLibjpegCompression) {
     const int width = 75, height = 43;
     std::vector<uint8_t> rgb = oracle::MakeImage(width, height, 3, oracle::Content::kPhoto, 9);
-    std::vector<uint8_t> reference = sample_test::CompressRgb(rgb, width, height, 0, 85, JDCT_ISLOW);
+    std::vector<uint8_t> reference =
+        sample_test::CompressRgb(rgb, width, height, 0, 85, JDCT_ISLOW);
     std::vector<oracle::Plane> expected = oracle::DecodeRaw(reference, 1);
     std::vector<uint8_t> planar(rgb.size());
     const size_t pixels = static_cast<size_t>(width) * height;
@@ -203,27 +209,34 @@ TEST(SampleRgb, PhotoMatchesLibjpegCompression) {
         EXPECT_GT(oracle::Compare(expected[c], ours[c]).psnr, 36.0) << "component " << c;
 }
 
+// A 4:2:0 photo in planar planes and an encoder for it onto a byte sink.
+struct PlanarEncoder {
+    Planes source;
+    HostImage host;
+    enc_test::ByteSink sink;
+    vltJpgEncoder handle = nullptr;
+    vltJpgResult created;
+    PlanarEncoder(int width, int height)
+        : source(sample_test::PhotoPlanes(width, height, 0, 2)),
+          host(sample_test::PlanarImage(source, VLTJPG_PIXEL_YUV420)) {
+        vltJpgEncCreateInfo info = sample_test::SampleInfo(&sink, width, height, 1);
+        created = vltJpgEncoderCreate(&handle, &info);
+    }
+};
+
 // Cancelling from the progress callback after the first MCU row leaves a
 // file holding that row as a complete image.
 TEST(SampleInput, CancelledImageEndsAsTheRowsCoded) {
-    Planes source = sample_test::PhotoPlanes(40, 50, 0, 2);
-    HostImage host = sample_test::PlanarImage(source, VLTJPG_PIXEL_YUV420);
-    enc_test::ByteSink sink;
-    vltJpgEncCreateInfo info{};
-    info.stream = &sink;
-    info.width = 40;
-    info.height = 50;
-    info.pixelFormat = VLTJPG_PIXEL_YUV420;
-    info.streamCallback = enc_test::SinkCallback;
-    vltJpgEncoder encoder = nullptr;
-    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
+    PlanarEncoder planar(40, 50);
+    ASSERT_EQ(0u, planar.created);
     vltJpgEncProgress cancel = {[](uint32_t, void *) -> uint32_t { return 1; }, nullptr};
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_PROGRESS, &cancel, sizeof(cancel)));
+    ASSERT_EQ(
+        0u, vltJpgEncoderSetProp(planar.handle, VLTJPG_ENCPROP_PROGRESS, &cancel, sizeof(cancel)));
     uint32_t lines = 50;
-    EXPECT_EQ(VLTJPG_ERR_CANCELLED,
-              vltJpgEncoderScanlines(encoder, host.planes, host.pitches, 0, &lines));
-    EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
-    enc_test::Decoded decoded = enc_test::DecodeCoefficients(sink.bytes);
+    EXPECT_EQ(VLTJPG_ERR_CANCELLED, vltJpgEncoderScanlines(planar.handle, planar.host.planes,
+                                                           planar.host.pitches, 0, &lines));
+    EXPECT_EQ(0u, vltJpgEncoderDestroy(planar.handle));
+    enc_test::Decoded decoded = enc_test::DecodeCoefficients(planar.sink.bytes);
     ASSERT_TRUE(decoded.ok);
     EXPECT_EQ(0, decoded.warnings);
     EXPECT_EQ(16, decoded.height);
@@ -231,20 +244,12 @@ TEST(SampleInput, CancelledImageEndsAsTheRowsCoded) {
 
 // Refused input: nothing reaches the stream.
 TEST(SampleInput, RefusedInputWritesNothing) {
-    Planes source = sample_test::PhotoPlanes(33, 20, 0, 1);
-    HostImage host = sample_test::PlanarImage(source, VLTJPG_PIXEL_YUV420);
-    enc_test::ByteSink sink;
-    vltJpgEncCreateInfo info{};
-    info.stream = &sink;
-    info.width = 33;
-    info.height = 20;
-    info.pixelFormat = VLTJPG_PIXEL_YUV420;
-    info.streamCallback = enc_test::SinkCallback;
-    vltJpgEncoder encoder = nullptr;
-    ASSERT_EQ(0u, vltJpgEncoderCreate(&encoder, &info));
-    uint8_t *noChroma[3] = {host.planes[0], nullptr, host.planes[2]};
-    int32_t shortPitch[3] = {host.pitches[0], 16, host.pitches[2]};
-    int32_t negativePitch[3] = {-host.pitches[0], host.pitches[1], host.pitches[2]};
+    PlanarEncoder planar(33, 20);
+    ASSERT_EQ(0u, planar.created);
+    uint8_t *noChroma[3] = {planar.host.planes[0], nullptr, planar.host.planes[2]};
+    int32_t shortPitch[3] = {planar.host.pitches[0], 16, planar.host.pitches[2]};
+    int32_t negativePitch[3] = {-planar.host.pitches[0], planar.host.pitches[1],
+                                planar.host.pitches[2]};
     uint32_t lines = 16, tooMany = 21, partial = 8;
     struct Call {
         uint8_t **planes;
@@ -252,27 +257,27 @@ TEST(SampleInput, RefusedInputWritesNothing) {
         const uint32_t *lines;
         vltJpgResult expected;
     } calls[] = {
-        {nullptr, host.pitches, &lines, VLTJPG_ERR_ARGUMENT},
-        {host.planes, nullptr, &lines, VLTJPG_ERR_ARGUMENT},
-        {noChroma, host.pitches, &lines, VLTJPG_ERR_ARGUMENT},
-        {host.planes, shortPitch, &lines, VLTJPG_ERR_ARGUMENT},
-        {host.planes, negativePitch, &lines, VLTJPG_ERR_ARGUMENT},
-        {host.planes, host.pitches, &tooMany, VLTJPG_ERR_ARGUMENT},
-        {host.planes, host.pitches, &partial, VLTJPG_ERR_ARGUMENT},
+        {nullptr, planar.host.pitches, &lines, VLTJPG_ERR_ARGUMENT},
+        {planar.host.planes, nullptr, &lines, VLTJPG_ERR_ARGUMENT},
+        {noChroma, planar.host.pitches, &lines, VLTJPG_ERR_ARGUMENT},
+        {planar.host.planes, shortPitch, &lines, VLTJPG_ERR_ARGUMENT},
+        {planar.host.planes, negativePitch, &lines, VLTJPG_ERR_ARGUMENT},
+        {planar.host.planes, planar.host.pitches, &tooMany, VLTJPG_ERR_ARGUMENT},
+        {planar.host.planes, planar.host.pitches, &partial, VLTJPG_ERR_ARGUMENT},
     };
     for (const Call &call : calls)
-        EXPECT_EQ(call.expected, vltJpgEncoderScanlines(encoder, call.planes, call.pitches, 0,
-                                                        call.lines));
+        EXPECT_EQ(call.expected,
+                  vltJpgEncoderScanlines(planar.handle, call.planes, call.pitches, 0, call.lines));
     uint32_t mode444 = VLTJPG_SAMPLING_444;
-    ASSERT_EQ(0u, vltJpgEncoderSetProp(encoder, VLTJPG_ENCPROP_SAMPLING, &mode444, 4));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderScanlines(encoder, host.planes, host.pitches, 0, &lines));
-    vltJpgPlaneSet planeSet = {host.planes, host.pitches};
+    ASSERT_EQ(0u, vltJpgEncoderSetProp(planar.handle, VLTJPG_ENCPROP_SAMPLING, &mode444, 4));
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderScanlines(planar.handle, planar.host.planes,
+                                                             planar.host.pitches, 0, &lines));
+    vltJpgPlaneSet planeSet = {planar.host.planes, planar.host.pitches};
     vltJpgEncWriteDesc rgbRun = {VLTJPG_WRITE_RGB, 1, 0, 0, &planeSet};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderWriteMCUs(encoder, &rgbRun));
-    EXPECT_TRUE(sink.bytes.empty());
-    EXPECT_EQ(0u, vltJpgEncoderDestroy(encoder));
-    EXPECT_TRUE(sink.bytes.empty());
+    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderWriteMCUs(planar.handle, &rgbRun));
+    EXPECT_TRUE(planar.sink.bytes.empty());
+    EXPECT_EQ(0u, vltJpgEncoderDestroy(planar.handle));
+    EXPECT_TRUE(planar.sink.bytes.empty());
 }
 
 } // namespace

@@ -29,11 +29,11 @@ constexpr Variant kVariants[] = {
 struct Reciprocal {
     uint16_t values[128];
     explicit Reciprocal(int step) {
-        const double scale[8] = {1.0,         1.387039845, 1.306562965, 1.175875602,
-                                 1.0,         0.785694958, 0.541196100, 0.275899379};
+        const double scale[8] = {1.0, 1.387039845, 1.306562965, 1.175875602,
+                                 1.0, 0.785694958, 0.541196100, 0.275899379};
         for (int k = 0; k < 64; ++k) {
-            values[k] = static_cast<uint16_t>(
-                std::lround(4096.0 / (scale[k / 8] * scale[k % 8] * step)));
+            values[k] =
+                static_cast<uint16_t>(std::lround(4096.0 / (scale[k / 8] * scale[k % 8] * step)));
             values[64 + k] = 16384;
         }
     }
@@ -91,8 +91,8 @@ TEST(ForwardTransform, KernelsMatchTheirScalarFormAndTheExactDct) {
                                                                    pitch, fine.values);
             ASSERT_TRUE(std::equal(kernel, kernel + 64, scalar)) << "step " << step;
             JpgFDCTQ_HQ_ARMV6(kernel, samples.data(), step, pitch, fine.values);
-            JpgFdctQuantize<JpgFdctByteRotations, JpgFdctRound>(scalar, samples.data(), step,
-                                                                pitch, fine.values);
+            JpgFdctQuantize<JpgFdctByteRotations, JpgFdctRound>(scalar, samples.data(), step, pitch,
+                                                                fine.values);
             ASSERT_TRUE(std::equal(kernel, kernel + 64, scalar)) << "step " << step;
             for (int k = 0; k < 64; ++k, ++count) {
                 int u = k / 8, w = k % 8;

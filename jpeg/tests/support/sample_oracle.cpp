@@ -140,16 +140,23 @@ HostImage PlanarImage(const Planes &source, uint32_t format, int extraPitch) {
     return image;
 }
 
+vltJpgEncCreateInfo SampleInfo(enc_test::ByteSink *sink, int width, int height, uint32_t format,
+                               uint32_t samplingMode) {
+    vltJpgEncCreateInfo info{};
+    info.stream = sink;
+    info.width = static_cast<uint32_t>(width);
+    info.height = static_cast<uint32_t>(height);
+    info.pixelFormat = format;
+    info.samplingMode = samplingMode;
+    info.streamCallback = enc_test::SinkCallback;
+    return info;
+}
+
 std::vector<uint8_t> Encode(const EncodeSettings &settings, int width, int height,
                             uint8_t *const *planes, const int32_t *pitches) {
     enc_test::ByteSink sink;
-    vltJpgEncCreateInfo info{};
-    info.stream = &sink;
-    info.width = static_cast<uint32_t>(width);
-    info.height = static_cast<uint32_t>(height);
-    info.pixelFormat = settings.pixelFormat;
-    info.samplingMode = settings.samplingMode;
-    info.streamCallback = enc_test::SinkCallback;
+    vltJpgEncCreateInfo info =
+        SampleInfo(&sink, width, height, settings.pixelFormat, settings.samplingMode);
     vltJpgEncoder encoder = nullptr;
     if (vltJpgEncoderCreate(&encoder, &info) != 0)
         return {};

@@ -5,6 +5,7 @@
 #ifndef QVJPEG_TESTS_SAMPLE_ORACLE_H
 #define QVJPEG_TESTS_SAMPLE_ORACLE_H
 
+#include "enc_oracle.h"
 #include "jpeg_oracle.h"
 #include "qvjpeg.h"
 
@@ -39,6 +40,10 @@ struct HostImage {
 // Planar formats 0..4 (and 21, 22 as semi-planar) from planes of their
 // sampling; every plane gets `extraPitch` bytes beyond its row.
 HostImage PlanarImage(const Planes &planes, uint32_t format, int extraPitch = 0);
+
+// Creation record for sample input of `format` onto `sink`.
+vltJpgEncCreateInfo SampleInfo(enc_test::ByteSink *sink, int width, int height, uint32_t format,
+                               uint32_t samplingMode = 0);
 
 struct EncodeSettings {
     uint32_t pixelFormat = VLTJPG_PIXEL_YUV420;
