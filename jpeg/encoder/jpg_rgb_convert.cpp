@@ -23,20 +23,6 @@ constexpr JpgRgbToYccTable BuildConversionTable() {
     return table;
 }
 
-// The samples of one pixel and what it converts to.
-struct Converter {
-    const int32_t (*column)[256];
-    int32_t Luma(const uint8_t *const rgb[3], std::size_t at) const {
-        return (column[0][rgb[0][at]] + column[1][rgb[1][at]] + column[2][rgb[2][at]]) >> 16;
-    }
-    int32_t Cb(const uint8_t *const rgb[3], std::size_t at) const {
-        return (column[3][rgb[0][at]] + column[4][rgb[1][at]] + column[5][rgb[2][at]]) >> 16;
-    }
-    int32_t Cr(const uint8_t *const rgb[3], std::size_t at) const {
-        return (column[5][rgb[0][at]] + column[6][rgb[1][at]] + column[7][rgb[2][at]]) >> 16;
-    }
-};
-
 // Valid pixels of the MCU and how they are laid out in the caller's band.
 struct McuPixels {
     const uint8_t *rgb[3];
@@ -44,16 +30,15 @@ struct McuPixels {
     std::size_t pixelStep;
     uint32_t width;
     uint32_t height;
-    std::size_t At(uint32_t x, uint32_t y) const { return y * pitch + x * pixelStep; }
 };
 
-void ConvertLuma(const Converter &convert, const McuPixels &pixels, JpgEncComponent *luma) {
-    for (uint32_t y = 0; y < pixels.height; ++y) {
-        uint8_t *out = luma->base + static_cast<std::size_t>(luma->pitch) * y;
-        for (uint32_t x = 0; x < pixels.width; ++x)
-            out[x] = static_cast<uint8_t>(convert.Luma(pixels.rgb, pixels.At(x, y)));
-    }
-}
+// Sums of the chroma of the pixels each chroma sample covers, and their
+// count (1, 2 or 4).
+struct ChromaSums {
+    int32_t cb[64];
+    int32_t cr[64];
+    int32_t count[64];
+};
 
 // Rounded mean of `count` (1, 2 or 4) values summing to `sum`: count / 2
 // is both the rounding term and the power of two of the count.
@@ -62,27 +47,36 @@ uint8_t RoundedMean(int32_t sum, int32_t count) {
     return static_cast<uint8_t>((sum + half) >> half);
 }
 
-// Every chroma sample is the rounded mean of the chroma of the valid
-// pixels it covers (1, 2 or 4 of them).
-void ConvertChroma(const Converter &convert, const McuPixels &pixels, JpgEncComponent *cb,
-                   JpgEncComponent *cr, uint32_t spanX, uint32_t spanY) {
-    for (uint32_t cy = 0; cy < cb->height; ++cy) {
-        uint32_t y0 = cy * spanY;
-        uint32_t y1 = y0 + spanY <= pixels.height ? y0 + spanY : pixels.height;
-        for (uint32_t cx = 0; cx < cb->width; ++cx) {
-            uint32_t x0 = cx * spanX;
-            uint32_t x1 = x0 + spanX <= pixels.width ? x0 + spanX : pixels.width;
-            int32_t sumCb = 0, sumCr = 0, count = 0;
-            for (uint32_t y = y0; y < y1; ++y) {
-                for (uint32_t x = x0; x < x1; ++x, ++count) {
-                    std::size_t at = pixels.At(x, y);
-                    sumCb += convert.Cb(pixels.rgb, at);
-                    sumCr += convert.Cr(pixels.rgb, at);
-                }
-            }
-            std::size_t out = static_cast<std::size_t>(cy) * cb->pitch + cx;
-            cb->base[out] = RoundedMean(sumCb, count);
-            cr->base[out] = RoundedMean(sumCr, count);
+// One pass over the valid pixels: Y stored at once, and with `sums` the
+// chroma of each pixel added to the chroma sample it falls in (spans of
+// 2^shiftX x 2^shiftY pixels).
+void ConvertPixels(const int32_t (*c)[256], const McuPixels &pixels, JpgEncComponent *luma,
+                   ChromaSums *sums, uint32_t shiftX, uint32_t shiftY) {
+    for (uint32_t y = 0; y < pixels.height; ++y) {
+        const std::size_t row = y * pixels.pitch;
+        uint8_t *out = luma->base + static_cast<std::size_t>(luma->pitch) * y;
+        uint32_t chromaRow = 8 * (y >> shiftY);
+        for (uint32_t x = 0; x < pixels.width; ++x) {
+            const std::size_t at = row + x * pixels.pixelStep;
+            const uint8_t r = pixels.rgb[0][at], g = pixels.rgb[1][at], b = pixels.rgb[2][at];
+            out[x] = static_cast<uint8_t>((c[0][r] + c[1][g] + c[2][b]) >> 16);
+            if (!sums)
+                continue;
+            uint32_t i = chromaRow + (x >> shiftX);
+            sums->cb[i] += (c[3][r] + c[4][g] + c[5][b]) >> 16;
+            sums->cr[i] += (c[5][r] + c[6][g] + c[7][b]) >> 16;
+            ++sums->count[i];
+        }
+    }
+}
+
+void StoreChroma(const ChromaSums &sums, JpgEncComponent *cb, JpgEncComponent *cr) {
+    for (uint32_t y = 0; y < cb->height; ++y) {
+        for (uint32_t x = 0; x < cb->width; ++x) {
+            uint32_t i = 8 * y + x;
+            std::size_t out = static_cast<std::size_t>(y) * cb->pitch + x;
+            cb->base[out] = RoundedMean(sums.cb[i], sums.count[i]);
+            cr->base[out] = RoundedMean(sums.cr[i], sums.count[i]);
         }
     }
 }
@@ -124,13 +118,17 @@ void JpgEncRGB2YCbCr(JpgEncState *state, int32_t column, int32_t row) {
     pixels.height = Smaller(state->bandLines - mcuHeight * state->areaRow, mcuHeight);
     SetMcuBufferComponents(state, pixels.width, pixels.height);
 
-    Converter convert{reinterpret_cast<const int32_t(*)[256]>(state->conversionTable)};
-    ConvertLuma(convert, pixels, state->components[0]);
-    if (state->componentCount < 3)
+    const auto *columns = reinterpret_cast<const int32_t(*)[256]>(state->conversionTable);
+    if (state->componentCount < 3) {
+        ConvertPixels(columns, pixels, state->components[0], nullptr, 0, 0);
         return;
+    }
+    // Chroma is averaged while converting, never stored at full size.
     int32_t subsample = state->subsampleTable[state->samplingMode];
-    ConvertChroma(convert, pixels, state->components[1], state->components[2],
-                  (subsample & 2) ? 2 : 1, (subsample & 1) ? 2 : 1);
+    ChromaSums sums{};
+    ConvertPixels(columns, pixels, state->components[0], &sums, (subsample & 2) ? 1 : 0,
+                  (subsample & 1) ? 1 : 0);
+    StoreChroma(sums, state->components[1], state->components[2]);
 }
 
 vltJpgResult JpgEncRGBMCU(JpgEncState *state, int32_t column, int32_t row) {
