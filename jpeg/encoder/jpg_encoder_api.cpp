@@ -183,9 +183,9 @@ vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *valu
     case VLTJPG_ENCPROP_THUMB_SIZE: {
         if (size != sizeof(SizeValue))
             return VLTJPG_ERR_ARGUMENT;
-        SizeValue thumbnail;
         if (state->thumbScale < 0)
             return 0; // no thumbnail: nothing written
+        SizeValue thumbnail;
         JpgEncGetThumbnailSize(state, &thumbnail.width, &thumbnail.height);
         WriteValue(value, thumbnail);
         return 0;

@@ -1,9 +1,9 @@
 // Encoder creation and destruction, component layout and image geometry.
+#include "decoder/jpg_idct.h"
 #include "encoder/jpg_bit_writer.h"
 #include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_encoder.h"
 #include "encoder/jpg_fdct.h"
-#include "decoder/jpg_idct.h"
 
 namespace {
 
