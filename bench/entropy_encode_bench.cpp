@@ -8,11 +8,11 @@
 // with the standard Huffman tables into memory, and write EOI.
 //
 //   entropy_encode_bench [--rounds N] file.jpg...
+#include "bench_support.h"
 #include "jpeg_oracle.h"
 #include "qvjpeg.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr double kMinSeconds = 0.3; // per side, per round
 constexpr uint32_t kOutputBufferBytes = 65536;
 
 struct Photo {
@@ -174,20 +173,6 @@ size_t EncodeLibjpeg(Photo &photo, std::vector<uint8_t> &buffer) {
     return size;
 }
 
-// Runs `encode` until kMinSeconds have passed; seconds per image.
-template <typename Encode> double TimePerImage(Encode encode, size_t &bytes) {
-    using Clock = std::chrono::steady_clock;
-    int runs = 0;
-    auto start = Clock::now();
-    double elapsed = 0;
-    do {
-        bytes = encode();
-        ++runs;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kMinSeconds);
-    return elapsed / runs;
-}
-
 // Both coders use the standard Huffman tables, so the coded scans must be
 // the same bytes (the headers differ in their quantization tables).
 bool SameScanData(const std::vector<uint8_t> &ours, const std::vector<uint8_t> &theirs) {
@@ -213,9 +198,10 @@ void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
     size_t ourBytes = 0;
     size_t theirBytes = 0;
     for (int round = 0; round < rounds; ++round) {
-        ours = std::min(ours, TimePerImage([&] { return EncodeOurs(photo, sink); }, ourBytes));
-        theirs = std::min(
-            theirs, TimePerImage([&] { return EncodeLibjpeg(photo, libjpegBuffer); }, theirBytes));
+        ours = std::min(ours, bench::TimePerRun([&] { return EncodeOurs(photo, sink); }, ourBytes));
+        theirs = std::min(theirs, bench::TimePerRun(
+                                      [&] { return EncodeLibjpeg(photo, libjpegBuffer); },
+                                      theirBytes));
     }
     if (ourBytes == 0 || theirBytes == 0) {
         std::printf("%-28s failed (ours %zu bytes, libjpeg %zu bytes)\n", photo.path.c_str(),
@@ -247,23 +233,14 @@ void BenchPhoto(const char *path, int rounds, Totals &totals) {
 } // namespace
 
 int main(int argc, char **argv) {
-    int rounds = 3;
-    std::vector<const char *> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
-            rounds = std::atoi(argv[++i]);
-        else
-            paths.push_back(argv[i]);
-    }
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: %s [--rounds N] file.jpg...\n", argv[0]);
+    bench::Arguments arguments;
+    if (!bench::ParseArguments(argc, argv, arguments))
         return 2;
-    }
     std::printf("%-28s %5s %9s %10s %10s %7s\n", "image", "mode", "Mcoef", "ours Mc/s", "ljt Mc/s",
                 "ratio");
     Totals totals;
-    for (const char *path : paths)
-        BenchPhoto(path, rounds, totals);
+    for (const char *path : arguments.paths)
+        BenchPhoto(path, arguments.rounds, totals);
     double oursTotal = totals.ours;
     double libjpegTotal = totals.libjpeg;
     uint64_t coefficientTotal = totals.coefficients;

@@ -2,6 +2,7 @@
 
 #include "decoder/jpg_idct.h"
 #include "encoder/jpg_encoder.h"
+#include "encoder/jpg_fdct.h"
 
 extern "C" {
 
@@ -337,6 +338,7 @@ vltJpgResult JpgEncSetQualityMode(JpgEncState *state, uint32_t mode) {
         return VLTJPG_ERR_ARGUMENT;
     }
     state->qualityMode = mode;
+    state->transform = mode == 1 ? JpgFDCTQ_HQ_ARMV6 : JpgFDCTQ_ARMV6;
     return VLTJPG_OK;
 }
 

@@ -1,5 +1,6 @@
 // Encode loops: MCUs of a band or of a run, in raster order, with the
 // encoder's MCU position kept across calls; and the coefficient MCU.
+#include "encoder/jpg_enc_placement.h"
 #include "encoder/jpg_encoder.h"
 
 namespace {
@@ -26,26 +27,26 @@ vltJpgResult ReportProgress(JpgEncState *state, uint32_t percent) {
     return state->progress(percent, state->progressData) != 0 ? VLTJPG_ERR_CANCELLED : 0;
 }
 
-vltJpgResult EncodeOneMcu(JpgEncState *state, JpgEncMcuFn encodeMcu, int32_t c, int32_t r) {
+// The MCU at the encoder's column and at `areaRow` of the area the
+// component extents describe, read at (c, r) of the caller's buffer.
+vltJpgResult EncodeOneMcu(JpgEncState *state, JpgEncMcuFn encodeMcu, int32_t c, int32_t r,
+                          uint32_t areaRow) {
     if (state->updateIndex) {
         vltJpgResult result = state->updateIndex(state);
         if (result != 0)
             return result;
     }
+    state->areaColumn = state->mcuColumn;
+    state->areaRow = areaRow;
     return encodeMcu(state, c, r);
 }
 
 // Component extents of a band: widths of the image, heights of the band
 // (the edge handling works inside the band).
 void PrepareBandComponents(JpgEncState *state, uint32_t width, uint32_t lineCount) {
+    state->bandLines = lineCount;
     JpgEncSetComponentExtents(state, width, lineCount);
-    if (state->thumbScale < 0)
-        return;
-    for (int32_t i = 0; i < state->componentCount; ++i) {
-        JpgEncComponent *component = state->components[i];
-        component->thumbCursor =
-            state->thumbPlanes[component->index] + component->thumbPitch * component->thumbRows;
-    }
+    JpgEncTrimInterleavedRows(state, lineCount);
 }
 
 // A run fed into an image of unknown height makes the image as tall as
@@ -79,7 +80,7 @@ vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount)
     int32_t c = 0;
     int32_t r = 0;
     for (uint32_t n = 0; n < bandMcus; ++n) {
-        vltJpgResult result = EncodeOneMcu(state, encodeMcu, c, r);
+        vltJpgResult result = EncodeOneMcu(state, encodeMcu, c, r, static_cast<uint32_t>(r));
         if (result != 0)
             return result;
         if (AdvanceMcu(state, c, r) && state->progress) {
@@ -102,7 +103,7 @@ vltJpgResult JpgEncDataLayer(JpgEncState *state, vltJpgEncWriteDesc *descriptor)
     int32_t r = 0;
     vltJpgResult result = 0;
     while (result == 0 && descriptor->count-- > 0) {
-        result = EncodeOneMcu(state, encodeMcu, c, r);
+        result = EncodeOneMcu(state, encodeMcu, c, r, state->mcuRow);
         if (result == 0)
             AdvanceMcu(state, c, r);
     }

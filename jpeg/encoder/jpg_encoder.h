@@ -42,6 +42,10 @@ struct JpgEncComponent {
     uint32_t pitch;
     uint32_t width;
     uint32_t height;
+    // Rows of samples the caller's plane holds for the band: the height,
+    // except for the odd-row chroma of a row-interleaved band of odd line
+    // count, which lacks its last row.
+    uint32_t sourceRows;
     uint32_t identifier;
     uint32_t index;
     uint32_t h;
@@ -52,9 +56,7 @@ struct JpgEncComponent {
     uint16_t *reciprocal;
     int32_t dcPredictor;
     uint32_t lastNonzero;
-    uint32_t thumbRows;
     uint32_t thumbPitch;
-    uint8_t *thumbCursor;
     uint32_t lineDoubling;
     int32_t *dequant;
 };
@@ -150,6 +152,15 @@ struct JpgEncState {
     // quality change rewrites it there even after images went to streams
     // of their own.
     void *headerStream;
+    // MCU position inside the area the component extents describe: the
+    // image for runs, the band for band input (its rows counted from the
+    // band's first), the MCU sample buffer for RGB input.
+    uint32_t areaColumn;
+    uint32_t areaRow;
+    uint32_t bandLines;         // line count of the current band
+    uint32_t rowAboveBand;      // 1: the caller's planes hold the line above it
+    uint8_t *rgbMcuBuffer;      // RGB input: the converted MCU's samples
+    uint32_t qualityStamp;      // 1: the quality class goes into every DC
 };
 
 // Table area behind `workArea`, in order: the coefficient block, the edge
@@ -200,12 +211,14 @@ inline void JpgEncBuildBlockTables(JpgEncState *state) {
 }
 
 // Component extents of `width` x `lines` samples (the image, or a band of
-// it), then the MCU's block tables.
+// it), then the MCU's block tables. A subsampled component of an odd
+// extent keeps its last sample: ceil(extent * factor / max factor).
 inline void JpgEncSetComponentExtents(JpgEncState *state, uint32_t width, uint32_t lines) {
     for (int32_t i = 0; i < state->componentCount; ++i) {
         JpgEncComponent *component = state->components[i];
-        component->width = component->h * width / state->maxH;
-        component->height = component->v * lines / state->maxV;
+        component->width = JpgCeilDiv(component->h * width, state->maxH);
+        component->height = JpgCeilDiv(component->v * lines, state->maxV);
+        component->sourceRows = component->height;
     }
     JpgEncBuildBlockTables(state);
 }
@@ -257,7 +270,25 @@ inline void JpgEncMarkTablesForHeader(JpgEncState *state) {
     }
 }
 
+// Colour conversion table: eight columns of 256 entries with 16 fraction
+// bits; Y = c0[R] + c1[G] + c2[B], Cb = c3[R] + c4[G] + c5[B],
+// Cr = c5[R] + c6[G] + c7[B], each shifted right by 16.
+struct JpgRgbToYccTable {
+    int32_t column[8][256];
+};
+
+// Helpers shared between encoder files; hidden, so not exported.
+#define JPG_ENC_HIDDEN __attribute__((visibility("hidden")))
+
+// Thumbnail properties: the reduction 1, 2, 4, 8 or 0 (off), and the
+// thumbnail size of the current geometry, also kept in the state.
+JPG_ENC_HIDDEN vltJpgResult JpgEncSetThumbnailScale(JpgEncState *state, uint32_t reduction);
+JPG_ENC_HIDDEN void JpgEncGetThumbnailSize(JpgEncState *state, uint32_t *width,
+                                           uint32_t *height);
+
 extern "C" {
+
+extern const JpgRgbToYccTable jpg_rgb2ycc_tbl;
 
 // Creation and destruction.
 vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void *decoder,
@@ -278,6 +309,13 @@ vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
 vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);
 vltJpgResult JpgEncDataLayer(JpgEncState *state, vltJpgEncWriteDesc *descriptor);
 vltJpgResult JpgEncCoefMCU(JpgEncState *state, int32_t column, int32_t row);
+vltJpgResult JpgEncYCbCrMCU(JpgEncState *state, int32_t column, int32_t row);
+vltJpgResult JpgEncYCbCrLastMCU(JpgEncState *state, int32_t column, int32_t row);
+vltJpgResult JpgEncRGBMCU(JpgEncState *state, int32_t column, int32_t row);
+void JpgEncRGB2YCbCr(JpgEncState *state, int32_t column, int32_t row);
+
+// Thumbnail buffer in the input's pixel format (property 0x2006).
+vltJpgResult JpgSetThumbnailBuffer(JpgEncState *state, const vltJpgPlaneSet *planeSet);
 
 // Binding of the caller's buffers for MCU runs.
 vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *descriptor);

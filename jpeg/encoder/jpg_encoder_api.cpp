@@ -32,6 +32,13 @@ vltJpgResult RewriteHeader(JpgEncState *state) {
     return result != 0 ? result : JpgHufFlush(writer);
 }
 
+vltJpgResult GetWord(void *value, uint32_t size, uint32_t word) {
+    if (size != sizeof(uint32_t))
+        return VLTJPG_ERR_ARGUMENT;
+    WriteValue(value, word);
+    return 0;
+}
+
 vltJpgResult SetQuality(JpgEncState *state, uint32_t quality) {
     if (quality == state->quality)
         return 0;
@@ -56,8 +63,17 @@ vltJpgResult SetSamplingMode(JpgEncState *state, uint32_t mode) {
     return result;
 }
 
+vltJpgResult SetQualityStamp(JpgEncState *state, uint32_t on) {
+    if (on > 1)
+        return VLTJPG_ERR_ARGUMENT;
+    state->qualityStamp = on;
+    return 0;
+}
+
 vltJpgResult SetWordProperty(JpgEncState *state, uint32_t id, uint32_t word) {
     switch (id) {
+    case VLTJPG_ENCPROP_QUALITY_STAMP:
+        return SetQualityStamp(state, word);
     case VLTJPG_ENCPROP_RESTART:
         return SetRestartInterval(state, word);
     case VLTJPG_ENCPROP_SAMPLING:
@@ -82,6 +98,7 @@ bool IsWordProperty(uint32_t id) {
     case VLTJPG_ENCPROP_ROTATION:
     case VLTJPG_ENCPROP_QUALITY_MODE:
     case VLTJPG_ENCPROP_INDEX_INTERVAL:
+    case VLTJPG_ENCPROP_QUALITY_STAMP:
         return true;
     default:
         return false;
@@ -127,9 +144,13 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
         return 0;
     }
     case VLTJPG_ENCPROP_THUMB_SCALE:
-        return VLTJPG_ERR_UNSUPPORTED; // the thumbnail comes with a later release
-    case VLTJPG_ENCPROP_THUMB_BUFFER:
-        return size != sizeof(vltJpgPlaneSet) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
+        return JpgEncSetThumbnailScale(state, ReadValue<uint32_t>(value));
+    case VLTJPG_ENCPROP_THUMB_BUFFER: {
+        if (size != sizeof(vltJpgPlaneSet))
+            return VLTJPG_ERR_ARGUMENT;
+        auto planeSet = ReadValue<vltJpgPlaneSet>(value);
+        return JpgSetThumbnailBuffer(state, &planeSet);
+    }
     case VLTJPG_ENCPROP_IMAGE_SIZE: {
         if (size != sizeof(SizeValue))
             return VLTJPG_ERR_ARGUMENT;
@@ -154,13 +175,21 @@ vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *valu
         return VLTJPG_ERR_ARGUMENT;
     switch (id) {
     case VLTJPG_ENCPROP_QUALITY:
+        return GetWord(value, size, state->quality);
     case VLTJPG_ENCPROP_QUALITY_MODE:
-        if (size != sizeof(uint32_t))
+        return GetWord(value, size, state->qualityMode);
+    case VLTJPG_ENCPROP_QUALITY_STAMP:
+        return GetWord(value, size, state->qualityStamp);
+    case VLTJPG_ENCPROP_THUMB_SIZE: {
+        if (size != sizeof(SizeValue))
             return VLTJPG_ERR_ARGUMENT;
-        WriteValue(value, id == VLTJPG_ENCPROP_QUALITY ? state->quality : state->qualityMode);
+        if (state->thumbScale < 0)
+            return 0; // no thumbnail: nothing written
+        SizeValue thumbnail;
+        JpgEncGetThumbnailSize(state, &thumbnail.width, &thumbnail.height);
+        WriteValue(value, thumbnail);
         return 0;
-    case VLTJPG_ENCPROP_THUMB_SIZE:
-        return size != sizeof(SizeValue) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
+    }
     case VLTJPG_ENCPROP_INDEX:
         // The size checked is one word although two are written.
         return size != sizeof(uint32_t) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;

@@ -1,7 +1,9 @@
 // Encoder creation and destruction, component layout and image geometry.
+#include "decoder/jpg_idct.h"
 #include "encoder/jpg_bit_writer.h"
 #include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_encoder.h"
+#include "encoder/jpg_fdct.h"
 
 namespace {
 
@@ -160,6 +162,16 @@ bool AllocTableArea(JpgEncState *state) {
     return true;
 }
 
+// RGB input converts each MCU into a buffer of its own, sized for the
+// largest MCU, so that a later sampling change still fits.
+bool AllocRgbMcuBuffer(JpgEncState *state) {
+    if (state->layerKind != kJpgLayerRGB)
+        return true;
+    state->rgbMcuBuffer =
+        static_cast<uint8_t *>(JpgEncAlloc(state, kJpgEncMaxBlocksPerMcu * kJpgEncEdgeBlockBytes));
+    return state->rgbMcuBuffer != nullptr;
+}
+
 void PointComponentsAtTables(JpgEncState *state) {
     for (int32_t i = 0; i < state->componentCount; ++i) {
         JpgEncComponent *component = state->components[i];
@@ -184,7 +196,20 @@ void InstallRoutines(JpgEncState *state) {
     state->writeHeader = JpgEncWriteHeader;
     state->encodeImage = JpgEncImage;
     state->mcuEncoders[kJpgLayerCoefficients] = JpgEncCoefMCU;
+    state->mcuEncoders[kJpgLayerYCbCr] = JpgEncYCbCrMCU;
+    state->mcuEncoders[kJpgLayerRGB] = JpgEncRGBMCU;
+    state->edgeMcuEncoder = JpgEncYCbCrLastMCU;
+    state->transform = JpgFDCTQ_ARMV6;
     state->encodeBlock = JpgEncBlock_ARMV5;
+    state->thumbTransforms[0] = JpgDQIDCT8_ARMV6;
+    state->thumbTransforms[1] = JpgDQIDCT4_ARMV6;
+    state->thumbTransforms[2] = JpgDQIDCT2_ARMV6;
+    state->thumbTransforms[3] = JpgDQIDCT1;
+    if (state->layerKind == kJpgLayerRGB) {
+        state->subsampleTable = jpg_yccsubsample_tbl;
+        state->conversionTable = &jpg_rgb2ycc_tbl.column[0][0];
+        state->convertColour = JpgEncRGB2YCbCr;
+    }
     for (int mode = 1; mode < kJpgEncWriteModes; ++mode)
         state->layerEncoders[mode] = JpgEncDataLayer;
 }
@@ -209,7 +234,8 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
     if (result != 0)
         return result;
     uint32_t bufferSize = info->huffBufferSize ? info->huffBufferSize : kJpgHufDefaultBufferSize;
-    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) || !AllocTableRecords(state))
+    if (!AllocBitWriter(state, bufferSize) || !AllocTableArea(state) ||
+        !AllocTableRecords(state) || !AllocRgbMcuBuffer(state))
         return VLTJPG_ERR_MEMORY;
     JpgEncHufInit(state->bitWriter, info->stream);
     PointComponentsAtTables(state);
@@ -226,6 +252,7 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
 }
 
 void ReleaseState(JpgEncState *state) {
+    JpgEncFree(state, state->rgbMcuBuffer);
     JpgEncFree(state, state->components[0]); // all records in one block
     ReleaseBitWriter(state);
     JpgEncFree(state, state->workArea);
@@ -237,6 +264,18 @@ void ReleaseState(JpgEncState *state) {
     void **slots = state->allocSlots;
     JpgEncFree(state, state);
     JpgMemReleaseSlots(slots);
+}
+
+// An image stopped before its last MCU row (cancelled, or ended by a
+// failed call) is cut to the MCU rows coded, so that the file ends as a
+// complete smaller image. With no row coded there is no image to end:
+// that is reported.
+vltJpgResult CutToCodedRows(JpgEncState *state) {
+    if (state->mcuRow >= state->mcuRows)
+        return 0;
+    state->height = state->mcuRow * 8 * state->maxV;
+    vltJpgResult result = JpgEncReWriteImageSize(state);
+    return result == 0 && state->height == 0 ? VLTJPG_ERR_DATA : result;
 }
 
 } // namespace
@@ -276,6 +315,7 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     state->componentCount = state->samplingMode == kGreySampling ? 1 : 3;
     state->thumbScale = -1;
     state->quality = kJpgDefaultQuality;
+    state->qualityStamp = 1;
     vltJpgResult result = BuildEncoder(state, info);
     if (result != 0) {
         ReleaseState(state);
@@ -293,10 +333,9 @@ vltJpgResult JpgEncUninit(JpgEncState *state) {
         result = JpgEncWriteFileTrailer(state);
         // A size that could not be patched leaves a file without a height:
         // that is reported too.
-        if (state->sizeRewrite) {
-            vltJpgResult patched = JpgEncReWriteImageSize(state);
-            result = result != 0 ? result : patched;
-        }
+        vltJpgResult sized = state->sizeRewrite ? JpgEncReWriteImageSize(state)
+                                                : CutToCodedRows(state);
+        result = result != 0 ? result : sized;
     }
     ReleaseState(state);
     return result;

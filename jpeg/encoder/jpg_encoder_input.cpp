@@ -1,5 +1,6 @@
 // Input binding: bands of lines, whole images onto another stream and MCU
 // runs, each placed onto the component records before the loops run.
+#include "encoder/jpg_enc_placement.h"
 #include "encoder/jpg_encoder.h"
 
 namespace {
@@ -28,9 +29,21 @@ vltJpgResult PlaceBand(JpgEncState *state, uint8_t **planes, const int32_t *pitc
         return BindCoefficients(state, base, pitches[0] / 2);
     }
     default:
-        // Sample input and transcoding come with a later release.
-        return VLTJPG_ERR_UNSUPPORTED;
+        return JpgEncBindSampleBand(state, planes, pitches, startLine);
     }
+}
+
+// With the height known, a band ends inside the image and holds whole MCU
+// rows unless it is the image's last; with it unknown any band goes.
+bool BandFits(const JpgEncState *state, uint32_t lineCount) {
+    if (state->sizeRewrite || state->layerKind == kJpgLayerCoefficients)
+        return true;
+    uint32_t mcuHeight = 8 * state->maxV;
+    uint32_t linesDone = state->mcuRow * mcuHeight;
+    if (linesDone >= state->height)
+        return false;
+    uint32_t linesLeft = state->height - linesDone;
+    return lineCount == linesLeft || (lineCount < linesLeft && lineCount % mcuHeight == 0);
 }
 
 // Lines the band loop covers: coefficient input brings the whole image in
@@ -65,12 +78,17 @@ extern "C" {
 vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
     if (!state || !descriptor)
         return VLTJPG_ERR_ARGUMENT;
-    if (descriptor->mode != kJpgLayerCoefficients)
-        return VLTJPG_ERR_UNSUPPORTED; // only coefficient runs for now
     const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
-    if (!planeSet || !planeSet->planes || !planeSet->pitches)
-        return VLTJPG_ERR_ARGUMENT;
-    return BindCoefficients(state, planeSet->planes[0], planeSet->pitches[0]);
+    switch (descriptor->mode) {
+    case VLTJPG_WRITE_COEFFICIENTS:
+        if (!planeSet || !planeSet->planes || !planeSet->pitches)
+            return VLTJPG_ERR_ARGUMENT;
+        return BindCoefficients(state, planeSet->planes[0], planeSet->pitches[0]);
+    case VLTJPG_WRITE_YCBCR:
+        return JpgEncBindSampleRun(state, descriptor);
+    default:
+        return VLTJPG_ERR_UNSUPPORTED; // transcoding and RGB runs are not bound here
+    }
 }
 
 vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
@@ -78,12 +96,12 @@ vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int
     auto *state = static_cast<JpgEncState *>(encoder);
     if (!state || !planes || !pitches || !lineCount || *lineCount < 1)
         return VLTJPG_ERR_ARGUMENT;
-    if (state->layerKind != kJpgLayerCoefficients)
-        return VLTJPG_ERR_UNSUPPORTED;
-    vltJpgResult result = state->writeHeader(state);
+    if (!BandFits(state, *lineCount))
+        return VLTJPG_ERR_ARGUMENT;
+    vltJpgResult result = PlaceBand(state, planes, pitches, startLine);
     if (result != 0)
         return result;
-    result = PlaceBand(state, planes, pitches, startLine);
+    result = state->writeHeader(state);
     if (result != 0)
         return result;
     return state->encodeImage(state, state->width, BandLines(state, *lineCount));
@@ -107,12 +125,12 @@ vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *d
     auto *state = static_cast<JpgEncState *>(encoder);
     if (!state || !descriptor)
         return VLTJPG_ERR_ARGUMENT;
-    vltJpgResult result = state->writeHeader(state);
-    if (result != 0)
-        return result;
     if (descriptor->startColumn != state->mcuColumn || descriptor->startRow != state->mcuRow)
         return VLTJPG_ERR_DATA;
-    result = JpgEncSetWriteProp(state, descriptor);
+    vltJpgResult result = JpgEncSetWriteProp(state, descriptor);
+    if (result != 0)
+        return result;
+    result = state->writeHeader(state);
     if (result != 0)
         return result;
     return state->layerEncoders[descriptor->mode](state, descriptor);

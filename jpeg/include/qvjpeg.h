@@ -290,12 +290,19 @@ VLTJPG_STATIC_ASSERT(sizeof(vltJpgDecIndexBlock) == 8, "index value is two words
  * extended sequential (SOF1).
  *
  * Input, chosen by the pixel format of the creation record:
+ *   samples (formats 0..5, 7..16, 21, 22): band by band through
+ *   vltJpgEncoderScanlines, read in place at each component's sample
+ *   distance (jpg_yccrun_tbl); planar chroma planes of odd-sized images
+ *   hold ceil(width / 2) columns and ceil(lines / 2) rows where halved.
+ *   Every pitch must hold a row; a band must hold whole MCU rows unless
+ *   it ends the image, and must not run past the image's height when
+ *   that is known. RGB (5, 16) is converted with jpg_rgb2ycc_tbl.
  *   VLTJPG_PIXEL_COEFFICIENTS (6): quantized coefficients, signed 16-bit,
  *   natural order, one MCU's blocks after another in MCU order (Y blocks
  *   first), the MCUs of a row one after another, MCU rows at a pitch.
- * Sample input (formats 0..5, 7..16, 18, 21, 22), transcoding (17) and the
- * reserved formats (19, 20) are not available in this release: creation
- * succeeds, but every encoding call answers 0x8008 (VLTJPG_ERR_UNSUPPORTED).
+ * Transcoding (17), format 18 and the reserved formats (19, 20) are not
+ * available: creation succeeds or fails, but encoding calls answer 0x8008.
+ * Refused input (0x8001, 0x8008) writes nothing.
  */
 
 /* Encoder handle: opaque. */
@@ -326,8 +333,11 @@ typedef struct vltJpgEncCreateInfo {
                                         further down at the start; pitches[0]
                                         counts the 16-bit values from one MCU
                                         row to the next */
-#define VLTJPG_WRITE_YCBCR 2u        /* not available yet: 0x8008 */
-#define VLTJPG_WRITE_RGB 3u          /* not available: 0x8008 */
+#define VLTJPG_WRITE_YCBCR 2u        /* data: plane set holding the run's MCUs
+                                        placed as above, for formats 0..4, 7,
+                                        11, 21 and 22 (others: 0x8008); blocks
+                                        are clipped at the image's edges */
+#define VLTJPG_WRITE_RGB 3u          /* not available: 0x8008, nothing encoded */
 
 typedef struct vltJpgEncWriteDesc {
     uint32_t mode;        /* VLTJPG_WRITE_* */
@@ -343,9 +353,14 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENCPROP_APP_DATA 0x2002u      /* set: value = bytes, size = their count; kept
                                             by reference until the header is written */
 #define VLTJPG_ENCPROP_PROGRESS 0x2003u      /* set (8): vltJpgEncProgress */
-#define VLTJPG_ENCPROP_THUMB_SCALE 0x2004u   /* not available yet: 0x8008 */
-#define VLTJPG_ENCPROP_THUMB_SIZE 0x2005u    /* not available yet: 0x8008 */
-#define VLTJPG_ENCPROP_THUMB_BUFFER 0x2006u  /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_THUMB_SCALE 0x2004u   /* set (any size): reduction 1, 2, 4, 8, or 0
+                                            off; unbinds the thumbnail buffer */
+#define VLTJPG_ENCPROP_THUMB_SIZE 0x2005u    /* get (8): width, height of whole MCUs,
+                                            reduced; off: nothing written */
+#define VLTJPG_ENCPROP_THUMB_BUFFER 0x2006u  /* set (8): plane set placed as the input's
+                                            format at line 0, pitches holding a
+                                            thumbnail row; off: ignored; formats
+                                            without a thumbnail: 0x8008 */
 #define VLTJPG_ENCPROP_IMAGE_SIZE 0x2007u    /* set (8): {width 1..65535, height 0..65535};
                                             resets the MCU position */
 #define VLTJPG_ENCPROP_RESTART 0x2008u       /* set (4): restart interval in MCUs, 0 none */
@@ -357,9 +372,14 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENCPROP_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
 #define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
 #define VLTJPG_ENCPROP_INDEX 0x200Eu         /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_QUALITY_STAMP 0x200Fu /* set / get (4): 1 (default) puts the
+                                            quality class into the lowest bit of
+                                            every DC coded from samples, 0 leaves
+                                            the DCs as quantized */
 
 /* Value of VLTJPG_ENCPROP_PROGRESS: called with 100 * MCU row / MCU rows after
- * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF). */
+ * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF)
+ * after that row. */
 typedef struct vltJpgEncProgress {
     vltJpgProgressCallback callback;
     void *data;
@@ -370,15 +390,20 @@ typedef struct vltJpgEncProgress {
 vltJpgResult vltJpgEncoderCreate(vltJpgEncoder *encoder, const vltJpgEncCreateInfo *info);
 
 /* Ends the image (trailer, size patch when the height was unknown) unless
- * the header was written at creation, and releases everything. */
+ * the header was written at creation, and releases everything. An image
+ * stopped before its last MCU row (a cancel, a failed call) has its height
+ * cut to the MCU rows coded, so the file holds a complete smaller image;
+ * with no row coded the result is 0x8010. */
 vltJpgResult vltJpgEncoderDestroy(vltJpgEncoder encoder);
 
 vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
 vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *value, uint32_t size);
 
 /* Encodes a band of lineCount lines starting at line startLine of the
- * planes. For coefficients (format 6) the band is the whole image:
- * planes[0] holds all MCUs, pitches[0] bytes from one MCU row to the next. */
+ * planes (planes address the image's first line; for 4:2:0 and 4:4:0
+ * planes the chroma band starts at line startLine / 2). For coefficients
+ * (format 6) the band is the whole image: planes[0] holds all MCUs,
+ * pitches[0] bytes from one MCU row to the next. */
 vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int32_t *pitches,
                                     uint32_t startLine, const uint32_t *lineCount);
 

@@ -6,6 +6,7 @@
 #include "decoder/jpg_idct.h"
 
 #include "decoder/jpg_idct_impl.h"
+#include "kernels/jpg_vec4.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -44,15 +45,9 @@ inline JpgVec JpgVecSar(JpgVec x, int32_t n) {
 }
 
 #if defined(__SSE2__)
-// SSE2 has no 32-bit lane multiply: the low 32 bits of x * k for k below
-// 2^16 come from two 16-bit multiplies, (x mod 2^16) * k in full and the
-// low half of (x >> 16) * k.
+// x * k for k below 2^16.
 inline JpgVec JpgVecMulSmall(JpgVec x, int32_t k) {
-    const __m128i v = reinterpret_cast<__m128i>(x);
-    const __m128i kk = _mm_set1_epi16(static_cast<int16_t>(k));
-    const __m128i low = _mm_mullo_epi16(v, kk);
-    const __m128i high = _mm_mulhi_epu16(v, kk);
-    return reinterpret_cast<JpgVec>(_mm_add_epi32(low, _mm_slli_epi32(high, 16)));
+    return JpgVec4MulFactors(x, _mm_set1_epi16(static_cast<int16_t>(k)));
 }
 
 inline JpgVec JpgVecMulConstant(JpgVec x, int32_t k) {
@@ -76,18 +71,6 @@ inline JpgVec JpgDequantQuarterRow(const int16_t *coef, const int32_t *mult, int
     std::memcpy(&m, mult + 8 * u + 4 * h, sizeof m);
     const JpgVec wide = reinterpret_cast<JpgVec>(__builtin_convertvector(c, JpgVecSigned));
     return JpgVecSar(wide * m, 6);
-}
-
-// Transposes the 4x4 quarter held in v[0..3].
-inline void JpgTranspose4(JpgVec *v) {
-    const JpgVec a0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-    const JpgVec a1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-    const JpgVec a2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-    const JpgVec a3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-    v[0] = __builtin_shufflevector(a0, a2, 0, 1, 4, 5);
-    v[1] = __builtin_shufflevector(a0, a2, 2, 3, 6, 7);
-    v[2] = __builtin_shufflevector(a1, a3, 0, 1, 4, 5);
-    v[3] = __builtin_shufflevector(a1, a3, 2, 3, 6, 7);
 }
 
 inline JpgVec JpgVecDescale(JpgVec x) { return JpgVecSar(x, kJpgOutShift); }
@@ -253,7 +236,7 @@ private:
                 for (int32_t i = 0; i < 4; ++i)
                     quarter[i] = h < kHalves ? w[h][4 * r + i] : JpgVec{};
                 if (h < kHalves)
-                    JpgTranspose4(quarter);
+                    JpgVec4Transpose(quarter);
             }
         }
         // Row pass per row half, then back to rows of samples.
@@ -264,8 +247,8 @@ private:
             JpgVecFlow(flow, x[r], y);
             for (JpgVec &v : y)
                 v = JpgVecDescale(v);
-            JpgTranspose4(y);
-            JpgTranspose4(y + 4);
+            JpgVec4Transpose(y);
+            JpgVec4Transpose(y + 4);
             for (int32_t i = 0; i < 4; ++i)
                 sink.Put(y[i], y[4 + i]);
         }
@@ -282,14 +265,14 @@ struct JpgVectorPasses4 {
                  [&w](JpgVec w0, JpgVec w1, JpgVec w2, JpgVec w3) {
                      w[0] = w0, w[1] = w1, w[2] = w2, w[3] = w3;
                  });
-        JpgTranspose4(w); // lanes are now the rows
+        JpgVec4Transpose(w); // lanes are now the rows
         JpgVec y[4];
         JpgFlow4(w[0] + kJpgLevelShift, w[1], w[2], w[3],
                  [&y](JpgVec s0, JpgVec s1, JpgVec s2, JpgVec s3) {
                      y[0] = JpgVecDescale(s0), y[1] = JpgVecDescale(s1);
                      y[2] = JpgVecDescale(s2), y[3] = JpgVecDescale(s3);
                  });
-        JpgTranspose4(y);
+        JpgVec4Transpose(y);
         for (int32_t r = 0; r < 4; ++r)
             JpgStoreRow(o, o.Row(r), y[r], y[r], 4);
     }

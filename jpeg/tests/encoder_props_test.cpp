@@ -30,9 +30,9 @@ TEST(EncoderPropConvention, NullHandleOrValueIsAnArgumentError) {
 TEST(EncoderPropConvention, IdentifiersNotHandledAreIgnored) {
     TestEncoder encoder(16, 16, 3, false);
     uint32_t value = kUntouched;
-    for (uint32_t id : {0x1001u, 0x2000u, 0x2005u, 0x200Eu, 0x200Fu})
+    for (uint32_t id : {0x1001u, 0x2000u, 0x2005u, 0x200Eu, 0x2010u})
         EXPECT_EQ(0u, vltJpgEncoderSetProp(encoder.handle, id, &value, 4));
-    for (uint32_t id : {0x2002u, 0x2003u, 0x2008u, 0x200Fu}) {
+    for (uint32_t id : {0x2002u, 0x2003u, 0x2008u, 0x2010u}) {
         EXPECT_EQ(0u, vltJpgEncoderGetProp(encoder.handle, id, &value, 4));
         EXPECT_EQ(kUntouched, value);
     }
@@ -68,16 +68,10 @@ TEST(EncoderProps, QualityAndQualityModeReadBack) {
     EXPECT_EQ(1u, value);
 }
 
-TEST(EncoderProps, ThumbnailAndIndexAreNotAvailable) {
+TEST(EncoderProps, IndexIsNotAvailable) {
     TestEncoder encoder(16, 16, 3, false);
     uint32_t words[2] = {kUntouched, kUntouched};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_THUMB_SCALE, 2));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_INDEX_INTERVAL, 4));
-    vltJpgPlaneSet planes = {nullptr, nullptr};
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_BUFFER,
-                                                           &planes, sizeof(planes)));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_SIZE, words, 8));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
               vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_INDEX, words, 4));
     EXPECT_EQ(kUntouched, words[0]);
