@@ -110,6 +110,10 @@ struct Decoded {
 // Creates a decoder, sets the scale and decodes everything in bands.
 Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines = 0);
 
+// Test assertion: every MCU read as coefficients (request mode 1) equals
+// libjpeg's coefficients of the same file, padding blocks aside.
+void ExpectCoefficientsMatch(const std::vector<uint8_t> &jpeg);
+
 // Test assertion: both plane sets hold the same samples, plane by plane.
 void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b);
 

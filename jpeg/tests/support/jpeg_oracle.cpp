@@ -67,6 +67,24 @@ void SetSeparateScans(jpeg_compress_struct &cinfo, std::vector<jpeg_scan_info> &
     cinfo.num_scans = cinfo.num_components;
 }
 
+void SetScanScript(jpeg_compress_struct &cinfo, const std::vector<ScanSpec> &scans,
+                   std::vector<jpeg_scan_info> &script) {
+    script.resize(scans.size());
+    for (size_t i = 0; i < scans.size(); ++i) {
+        jpeg_scan_info &info = script[i];
+        info = jpeg_scan_info{};
+        info.comps_in_scan = static_cast<int>(scans[i].components.size());
+        for (size_t k = 0; k < scans[i].components.size(); ++k)
+            info.component_index[k] = scans[i].components[k];
+        info.Ss = scans[i].ss;
+        info.Se = scans[i].se;
+        info.Ah = scans[i].ah;
+        info.Al = scans[i].al;
+    }
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
+}
+
 void WriteExtraSegments(jpeg_compress_struct &cinfo) {
     // An APP1 holding what looks like an embedded thumbnail JPEG: its SOI,
     // SOF and EOI must be skipped with the segment.
@@ -124,7 +142,9 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
     cinfo.restart_in_rows = o.restartInterval ? 0 : o.restartRows;
     cinfo.dct_method = JDCT_ISLOW;
     std::vector<jpeg_scan_info> script;
-    if (o.progressive)
+    if (!o.scans.empty())
+        SetScanScript(cinfo, o.scans, script);
+    else if (o.progressive)
         jpeg_simple_progression(&cinfo);
     else if (o.separateScans)
         SetSeparateScans(cinfo, script);
@@ -137,6 +157,25 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    return std::vector<uint8_t>(dest.buffer, dest.buffer + dest.size);
+}
+
+std::vector<uint8_t> TranscodeToBaseline(const std::vector<uint8_t> &jpeg) {
+    Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &source = decompressor.cinfo;
+    jvirt_barray_ptr *arrays = jpeg_read_coefficients(&source);
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    MemoryDestination dest;
+    jpeg_mem_dest(&cinfo, &dest.buffer, &dest.size);
+    jpeg_copy_critical_parameters(&source, &cinfo);
+    cinfo.optimize_coding = TRUE;
+    jpeg_write_coefficients(&cinfo, arrays);
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    jpeg_finish_decompress(&source);
     return std::vector<uint8_t>(dest.buffer, dest.buffer + dest.size);
 }
 

@@ -1,0 +1,200 @@
+// Decode drivers of a multi-scan image. The image is produced one frame MCU
+// row at a time: every scan the output needs is advanced, in file order,
+// through its part of the row, accumulating coefficients in the row store;
+// then the row is output and the row store cleared for the next one. All
+// scans stay in step on the same row; when they cannot be (a run that goes
+// back, or a scale change that needs scans skipped so far) every scan
+// starts again from its data start.
+#include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_scan.h"
+#include "decoder/jpg_huff_reader.h"
+
+namespace {
+
+int16_t *RowStoreBlock(JpgDecoder *dec, int32_t index) {
+    return dec->rowStore + static_cast<intptr_t>(index) * 64;
+}
+
+void ClearRowStore(JpgDecoder *dec) {
+    JpgMemSet(dec->rowStore, 0,
+              static_cast<uint32_t>(dec->frameBlocksPerMcu) *
+                  static_cast<uint32_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes);
+}
+
+// Sample output at 1/8 scale of a progressive image reads only the DC of
+// each block: its AC scans are not decoded at all.
+bool DcScansSuffice(const JpgDecoder *dec, int32_t outputMode) {
+    return dec->progressiveFrame && dec->scaleIndex == 3 && outputMode == kJpgDecOutputSamples;
+}
+
+bool ScanNeeded(const JpgDecScan *scan, bool dcScansSuffice) {
+    return !(dcScansSuffice && scan->acScan);
+}
+
+void MakeCurrent(JpgDecoder *dec, JpgDecScan *scan) {
+    dec->currentScan = scan;
+    dec->scanComponentCount = scan->componentCount;
+    for (int32_t k = 0; k < scan->componentCount; ++k)
+        dec->scanComponents[k] = scan->components[k];
+}
+
+// Advances one scan through the decoder's MCU row: the row's MCUs of an
+// interleaved scan, or the component's block rows inside it (as many as
+// its vertical sampling factor, fewer at the bottom of the component).
+uint32_t AdvanceScan(JpgDecoder *dec, JpgDecScan *scan) {
+    MakeCurrent(dec, scan);
+    const int32_t row = scan->rowsDone;
+    const int32_t blockRows = scan->componentCount > 1 ? 1 : scan->components[0]->v;
+    for (int32_t y = 0; y < blockRows && row * blockRows + y < scan->mcuRows; ++y) {
+        for (int32_t x = 0; x < scan->mcusPerRow; ++x)
+            RETURN_IF_FAILED(JpgDecPCoefMCU(dec, x, y));
+    }
+    scan->rowsDone = row + 1;
+    return VLTJPG_OK;
+}
+
+uint32_t AdvanceRow(JpgDecoder *dec, bool dcScansSuffice) {
+    for (JpgDecScan *scan = dec->scanList; scan; scan = scan->next) {
+        if (ScanNeeded(scan, dcScansSuffice))
+            RETURN_IF_FAILED(AdvanceScan(dec, scan));
+    }
+    return VLTJPG_OK;
+}
+
+uint32_t RewindScans(JpgDecoder *dec) {
+    for (JpgDecScan *scan = dec->scanList; scan; scan = scan->next) {
+        scan->rowsDone = 0;
+        for (int32_t k = 0; k < scan->componentCount; ++k)
+            scan->components[k]->dcPredictor = 0;
+        RETURN_IF_FAILED(JpgScanHufReset(scan->reader, scan->reader->dataStart));
+    }
+    ClearRowStore(dec);
+    dec->mcuRow = 0;
+    return VLTJPG_OK;
+}
+
+bool ScansInStep(const JpgDecoder *dec, bool dcScansSuffice) {
+    for (const JpgDecScan *scan = dec->scanList; scan; scan = scan->next) {
+        if (ScanNeeded(scan, dcScansSuffice) && scan->rowsDone != dec->mcuRow)
+            return false;
+    }
+    return true;
+}
+
+// Brings the needed scans to the start of MCU row `target`: rows before it
+// are decoded without output.
+uint32_t PositionAtRow(JpgDecoder *dec, int32_t target, bool dcScansSuffice) {
+    if (dec->mcuRow > target || !ScansInStep(dec, dcScansSuffice))
+        RETURN_IF_FAILED(RewindScans(dec));
+    while (dec->mcuRow < target) {
+        RETURN_IF_FAILED(AdvanceRow(dec, dcScansSuffice));
+        ClearRowStore(dec);
+        dec->mcuRow += 1;
+    }
+    return VLTJPG_OK;
+}
+
+// Decodes the decoder's MCU row and outputs `count` of its MCUs from
+// column `first` at MCU row `y` of the band or run.
+uint32_t OutputRow(JpgDecoder *dec, int32_t first, int32_t count, int32_t y, int32_t mode) {
+    RETURN_IF_FAILED(AdvanceRow(dec, DcScansSuffice(dec, mode)));
+    for (int32_t i = 0; i < count; ++i) {
+        dec->mcuColumn = first + i;
+        RETURN_IF_FAILED(dec->routines.coefOutput[mode](dec, i, y));
+    }
+    ClearRowStore(dec);
+    dec->mcuRow += 1;
+    return VLTJPG_OK;
+}
+
+// Zigzag index of the block's last nonzero coefficient up to `kept`, the
+// last one the scale's transform can use; it picks the transform's path.
+int32_t LastNonzero(const int16_t *coef, int32_t kept) {
+    for (int32_t k = kept; k > 0; --k) {
+        if (coef[jpg_natural_order[k]] != 0)
+            return k;
+    }
+    return 0;
+}
+
+} // namespace
+
+JpgHufReader *JpgDecActiveReader(JpgDecoder *dec) {
+    bool scanActive = dec->decodeState == kJpgDecMultiScanOutput && dec->currentScan;
+    return scanActive ? dec->currentScan->reader : dec->reader;
+}
+
+uint32_t JpgDecMultiScanBand(JpgDecoder *dec, int32_t lines) {
+    const int32_t mcuLines = 8 * dec->frameMaxV;
+    const int32_t rows = (lines + mcuLines - 1) / mcuLines;
+    RETURN_IF_FAILED(
+        PositionAtRow(dec, dec->mcuRow, DcScansSuffice(dec, kJpgDecOutputSamples)));
+    for (int32_t r = 0; r < rows && dec->mcuRow < dec->frameMcuRows; ++r) {
+        RETURN_IF_FAILED(OutputRow(dec, 0, dec->frameMcusPerRow, r, kJpgDecOutputSamples));
+        if (dec->mcuRow < dec->frameMcuRows)
+            RETURN_IF_FAILED(JpgDecReportProgress(dec, r + 1, rows));
+    }
+    return VLTJPG_OK;
+}
+
+extern "C" {
+
+uint32_t JpgDecPCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
+    JpgDecScan *scan = dec->currentScan;
+    JpgHufReader *reader = scan->reader;
+    RETURN_IF_FAILED(JpgDecCheckRestart(dec, reader));
+    const int32_t frameBlocks = dec->frameBlocksPerMcu;
+    const bool interleaved = scan->componentCount > 1;
+    for (int32_t b = 0; b < scan->blocksPerMcu; ++b) {
+        JpgDecComponent *comp = scan->blockComponents[b];
+        // A single-component scan counts the component's blocks: block
+        // column x lies in frame MCU x / h, block row y of it.
+        int32_t index = interleaved ? x * frameBlocks + scan->frameBlocks[b]
+                                    : x / comp->h * frameBlocks + comp->firstBlock +
+                                          y * comp->h + x % comp->h;
+        int16_t *coef = RowStoreBlock(dec, index);
+        if (!dec->progressiveFrame)
+            JpgMemSet(coef, 0, kJpgDecBlockBytes); // a sequential scan codes the block whole
+        RETURN_IF_FAILED(scan->blockDecoder(reader, coef, comp));
+    }
+    return VLTJPG_OK;
+}
+
+uint32_t JpgDecPOutYCbCr(JpgDecoder *dec, int32_t x, int32_t y) {
+    const int32_t kept = jpg_scalese_tbl[dec->scaleIndex];
+    int16_t *mcu = RowStoreBlock(dec, dec->mcuColumn * dec->frameBlocksPerMcu);
+    for (int32_t b = 0; b < dec->frameBlocksPerMcu; ++b) {
+        int16_t *coef = mcu + b * 64;
+        dec->blockComponents[b]->lastNonzero = LastNonzero(coef, kept);
+        JpgDecOutputBlock(dec, b, x, y, coef);
+    }
+    return VLTJPG_OK;
+}
+
+uint32_t JpgDecPOutCoef(JpgDecoder *dec, int32_t x, int32_t y) {
+    const JpgDecComponent *first = dec->components[0];
+    const int32_t blocks = dec->frameBlocksPerMcu;
+    int16_t *dest = reinterpret_cast<int16_t *>(first->plane) +
+                    static_cast<intptr_t>(x) * blocks * 64 + static_cast<intptr_t>(first->pitch) * y;
+    JpgMemCopy(dest, RowStoreBlock(dec, dec->mcuColumn * blocks),
+               static_cast<uint32_t>(blocks) * kJpgDecBlockBytes);
+    return VLTJPG_OK;
+}
+
+uint32_t JpgDecPDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
+    const int32_t mode = request->mode;
+    if (mode != kJpgDecOutputCoefficients && mode != kJpgDecOutputSamples)
+        return VLTJPG_ERR_UNSUPPORTED;
+    RETURN_IF_FAILED(PositionAtRow(dec, request->startRow, DcScansSuffice(dec, mode)));
+    int32_t first = request->startColumn;
+    for (int32_t y = 0; request->mcuCount > 0 && dec->mcuRow < dec->frameMcuRows; ++y) {
+        int32_t left = dec->frameMcusPerRow - first;
+        int32_t count = request->mcuCount < left ? request->mcuCount : left;
+        RETURN_IF_FAILED(OutputRow(dec, first, count, y, mode));
+        request->mcuCount -= count;
+        first = 0;
+    }
+    return VLTJPG_OK;
+}
+
+} // extern "C"
