@@ -4,7 +4,9 @@
 // then the row is output and the row store cleared for the next one. All
 // scans stay in step on the same row; when they cannot be (a run that goes
 // back, or a scale change that needs scans skipped so far) every scan
-// starts again from its data start.
+// starts again from its data start. A run that stops inside a row leaves
+// the row in the store with the decoder's MCU column on the first MCU not
+// output, for a band that follows to finish.
 #include "decoder/jpg_dec_component.h"
 #include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_huff_reader.h"
@@ -94,17 +96,27 @@ uint32_t PositionAtRow(JpgDecoder *dec, int32_t target, bool dcScansSuffice) {
     return VLTJPG_OK;
 }
 
-// Decodes the decoder's MCU row and outputs `count` of its MCUs from
-// column `first` at MCU row `y` of the band or run.
-uint32_t OutputRow(JpgDecoder *dec, int32_t first, int32_t count, int32_t y, int32_t mode) {
-    RETURN_IF_FAILED(AdvanceRow(dec, DcScansSuffice(dec, mode)));
-    for (int32_t i = 0; i < count; ++i) {
-        dec->mcuColumn = first + i;
-        RETURN_IF_FAILED(dec->routines.coefOutput[mode](dec, i, y));
+// Outputs the decoder's MCU row from its MCU column on, `count` MCUs, the
+// first at position (x, y) of the band or run. The row is done once its
+// last MCU is out.
+uint32_t OutputMcus(JpgDecoder *dec, int32_t count, int32_t x, int32_t y, int32_t mode) {
+    for (int32_t i = 0; i < count; ++i, ++dec->mcuColumn)
+        RETURN_IF_FAILED(dec->routines.coefOutput[mode](dec, x + i, y));
+    if (dec->mcuColumn == dec->frameMcusPerRow) {
+        ClearRowStore(dec);
+        dec->mcuColumn = 0;
+        dec->mcuRow += 1;
     }
-    ClearRowStore(dec);
-    dec->mcuRow += 1;
     return VLTJPG_OK;
+}
+
+// Decodes the decoder's MCU row and outputs `count` of its MCUs from
+// column `first` on.
+uint32_t OutputRow(JpgDecoder *dec, int32_t first, int32_t count, int32_t x, int32_t y,
+                   int32_t mode) {
+    RETURN_IF_FAILED(AdvanceRow(dec, DcScansSuffice(dec, mode)));
+    dec->mcuColumn = first;
+    return OutputMcus(dec, count, x, y, mode);
 }
 
 // Zigzag index of the block's last nonzero coefficient up to `kept`, the
@@ -127,10 +139,16 @@ JpgHufReader *JpgDecActiveReader(JpgDecoder *dec) {
 uint32_t JpgDecMultiScanBand(JpgDecoder *dec, int32_t lines) {
     const int32_t mcuLines = 8 * dec->frameMaxV;
     const int32_t rows = (lines + mcuLines - 1) / mcuLines;
-    RETURN_IF_FAILED(
-        PositionAtRow(dec, dec->mcuRow, DcScansSuffice(dec, kJpgDecOutputSamples)));
+    const int32_t perRow = dec->frameMcusPerRow;
     for (int32_t r = 0; r < rows && dec->mcuRow < dec->frameMcuRows; ++r) {
-        RETURN_IF_FAILED(OutputRow(dec, 0, dec->frameMcusPerRow, r, kJpgDecOutputSamples));
+        const int32_t first = dec->mcuColumn;
+        if (first > 0) { // the rest of a row a run began, at its own columns
+            RETURN_IF_FAILED(OutputMcus(dec, perRow - first, first, r, kJpgDecOutputSamples));
+        } else {
+            RETURN_IF_FAILED(
+                PositionAtRow(dec, dec->mcuRow, DcScansSuffice(dec, kJpgDecOutputSamples)));
+            RETURN_IF_FAILED(OutputRow(dec, 0, perRow, 0, r, kJpgDecOutputSamples));
+        }
         if (dec->mcuRow < dec->frameMcuRows)
             RETURN_IF_FAILED(JpgDecReportProgress(dec, r + 1, rows));
     }
@@ -185,12 +203,17 @@ uint32_t JpgDecPDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
     const int32_t mode = request->mode;
     if (mode != kJpgDecOutputCoefficients && mode != kJpgDecOutputSamples)
         return VLTJPG_ERR_UNSUPPORTED;
+    if (dec->mcuColumn > 0) { // a row a run left unfinished is left behind
+        ClearRowStore(dec);
+        dec->mcuColumn = 0;
+        dec->mcuRow += 1;
+    }
     RETURN_IF_FAILED(PositionAtRow(dec, request->startRow, DcScansSuffice(dec, mode)));
     int32_t first = request->startColumn;
     for (int32_t y = 0; request->mcuCount > 0 && dec->mcuRow < dec->frameMcuRows; ++y) {
         int32_t left = dec->frameMcusPerRow - first;
         int32_t count = request->mcuCount < left ? request->mcuCount : left;
-        RETURN_IF_FAILED(OutputRow(dec, first, count, y, mode));
+        RETURN_IF_FAILED(OutputRow(dec, first, count, 0, y, mode));
         request->mcuCount -= count;
         first = 0;
     }

@@ -10,6 +10,20 @@
 
 #include <algorithm>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_TEST_ASAN 1
+#endif
+#ifdef QV_TEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
+
 namespace {
 
 using harness::Decoder;
@@ -240,6 +254,92 @@ TEST(DecoderProgressive, RefusesBrokenScanHeaders) {
     vltJpgDecoder handle = nullptr;
     EXPECT_EQ(vltJpgDecoderCreate(&handle, &params), VLTJPG_ERR_DATA);
     EXPECT_EQ(handle, nullptr);
+}
+
+// Entropy-coded data of the scan whose SOS is at `sos`: [first, end).
+std::pair<size_t, size_t> ScanData(const std::vector<uint8_t> &jpeg, size_t sos) {
+    size_t first = sos + 2 + ((static_cast<size_t>(jpeg[sos + 2]) << 8) | jpeg[sos + 3]);
+    size_t end = first;
+    while (!(jpeg[end] == 0xFF && jpeg[end + 1] != 0 && (jpeg[end + 1] & 0xF8) != 0xD0))
+        ++end;
+    return {first, end};
+}
+
+// At 1/8 scale the AC scans are never read: wiping their data changes
+// nothing there, while the full-size image changes.
+TEST(DecoderProgressive, EighthScaleReadsOnlyTheDcScans) {
+    std::vector<uint8_t> jpeg = oracle::Encode(Cases()[13].options);
+    std::vector<uint8_t> wiped = jpeg;
+    for (size_t sos : ScanOffsets(jpeg)) {
+        size_t components = jpeg[sos + 4];
+        if (jpeg[sos + 5 + 2 * components] == 0) // Ss: a DC scan
+            continue;
+        auto [first, end] = ScanData(jpeg, sos);
+        std::fill(wiped.begin() + static_cast<long>(first), wiped.begin() + static_cast<long>(end),
+                  0x55);
+    }
+    harness::Decoded intact = harness::DecodeImage(jpeg, 8);
+    harness::Decoded eighth = harness::DecodeImage(wiped, 8);
+    ASSERT_EQ(eighth.result, 0u);
+    harness::ExpectSamePlanes(eighth.planes, intact.planes);
+    EXPECT_NE(harness::DecodeImage(wiped, 1).planes[0].samples,
+              harness::DecodeImage(jpeg, 1).planes[0].samples);
+}
+
+size_t LiveHeapBytes() {
+#ifdef QV_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// Heap a decoder takes at creation (decoding allocates nothing more); the
+// decoder then decodes the image at 1/8 scale.
+size_t DecoderMemory(const std::vector<uint8_t> &jpeg) {
+    harness::VectorStream stream;
+    stream.data = jpeg;
+    vltJpgDecoderParams params{};
+    params.stream = &stream;
+    params.streamCallback = harness::VectorStream::Callback;
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::OutputPlanes out(info, 8);
+    vltJpgDecoder handle = nullptr;
+    size_t before = LiveHeapBytes();
+    EXPECT_EQ(vltJpgDecoderCreate(&handle, &params), 0u);
+    size_t taken = LiveHeapBytes() - before;
+    if (!handle)
+        return taken;
+    int32_t eight = 8;
+    vltJpgDecoderSetProp(handle, VLTJPG_DECPROP_SCALE, &eight, 4);
+    harness::PlanePointers p = out.Origins();
+    int32_t lines = info.height;
+    EXPECT_EQ(vltJpgDecoderScanlines(handle, p.planes, p.pitches, nullptr, &lines), 0u);
+    EXPECT_TRUE(out.GuardsIntact());
+    vltJpgDecoderDestroy(handle);
+    return taken;
+}
+
+// The frame's height or width written into a file's frame header.
+std::vector<uint8_t> WithFrameSize(std::vector<uint8_t> jpeg, int width, int height) {
+    size_t sof = oracle::FindMarker(jpeg, 0xC2);
+    jpeg[sof + 5] = static_cast<uint8_t>(height >> 8);
+    jpeg[sof + 6] = static_cast<uint8_t>(height);
+    jpeg[sof + 7] = static_cast<uint8_t>(width >> 8);
+    jpeg[sof + 8] = static_cast<uint8_t>(width);
+    return jpeg;
+}
+
+// One MCU row of coefficients: the memory follows the width, not the
+// height, and the widest frame fits in a few megabytes. (The enlarged
+// frames lack data: their blocks past it come out grey.)
+TEST(DecoderProgressive, MemoryGrowsWithTheWidthOnly) {
+    std::vector<uint8_t> jpeg = oracle::Encode(Progressive(Options(oracle::Sampling420(), 3, 200, 16)));
+    size_t memory = DecoderMemory(jpeg);
+    // (The heap may hand out a few bytes more than asked for.)
+    EXPECT_NEAR(static_cast<double>(DecoderMemory(WithFrameSize(jpeg, 200, 4000))),
+                static_cast<double>(memory), 1024.0);
+    EXPECT_LT(DecoderMemory(WithFrameSize(jpeg, 65535, 16)), memory + (4u << 20));
 }
 
 } // namespace
