@@ -296,13 +296,12 @@ size_t LiveHeapBytes() {
 
 // Heap a decoder takes at creation (decoding allocates nothing more); the
 // decoder then decodes the image at 1/8 scale.
-size_t DecoderMemory(const std::vector<uint8_t> &jpeg) {
+size_t DecoderMemory(const std::vector<uint8_t> &jpeg, const oracle::FrameInfo &info) {
     harness::VectorStream stream;
     stream.data = jpeg;
     vltJpgDecoderParams params{};
     params.stream = &stream;
     params.streamCallback = harness::VectorStream::Callback;
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     harness::OutputPlanes out(info, 8);
     vltJpgDecoder handle = nullptr;
     size_t before = LiveHeapBytes();
@@ -320,14 +319,18 @@ size_t DecoderMemory(const std::vector<uint8_t> &jpeg) {
     return taken;
 }
 
-// The frame's height or width written into a file's frame header.
-std::vector<uint8_t> WithFrameSize(std::vector<uint8_t> jpeg, int width, int height) {
+// Decoder memory of `jpeg` with the frame header's size replaced (libjpeg
+// takes no frame over 65500 wide).
+size_t MemoryWithFrameSize(std::vector<uint8_t> jpeg, int width, int height) {
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    info.width = width;
+    info.height = height;
     size_t sof = oracle::FindMarker(jpeg, 0xC2);
     jpeg[sof + 5] = static_cast<uint8_t>(height >> 8);
     jpeg[sof + 6] = static_cast<uint8_t>(height);
     jpeg[sof + 7] = static_cast<uint8_t>(width >> 8);
     jpeg[sof + 8] = static_cast<uint8_t>(width);
-    return jpeg;
+    return DecoderMemory(jpeg, info);
 }
 
 // One MCU row of coefficients: the memory follows the width, not the
@@ -335,11 +338,11 @@ std::vector<uint8_t> WithFrameSize(std::vector<uint8_t> jpeg, int width, int hei
 // frames lack data: their blocks past it come out grey.)
 TEST(DecoderProgressive, MemoryGrowsWithTheWidthOnly) {
     std::vector<uint8_t> jpeg = oracle::Encode(Progressive(Options(oracle::Sampling420(), 3, 200, 16)));
-    size_t memory = DecoderMemory(jpeg);
+    size_t memory = MemoryWithFrameSize(jpeg, 200, 16);
     // (The heap may hand out a few bytes more than asked for.)
-    EXPECT_NEAR(static_cast<double>(DecoderMemory(WithFrameSize(jpeg, 200, 4000))),
+    EXPECT_NEAR(static_cast<double>(MemoryWithFrameSize(jpeg, 200, 4000)),
                 static_cast<double>(memory), 1024.0);
-    EXPECT_LT(DecoderMemory(WithFrameSize(jpeg, 65535, 16)), memory + (4u << 20));
+    EXPECT_LT(MemoryWithFrameSize(jpeg, 65535, 16), memory + (4u << 20));
 }
 
 } // namespace
