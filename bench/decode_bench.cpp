@@ -5,8 +5,8 @@
 // For every file and output scale (1, 1/2, 1/4, 1/8) both decoders turn the
 // whole file, held in memory, into raw Y/Cb/Cr planes (libjpeg-turbo with
 // raw_data_out and the islow IDCT); throughput is counted in full-size
-// megapixels per second. Files this decoder refuses (progressive,
-// multi-scan) are reported and skipped.
+// megapixels per second. Files this decoder refuses are reported and
+// skipped.
 #include "decoder_harness.h"
 #include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
@@ -137,7 +137,7 @@ void BenchFile(const char *path, double seconds) {
     std::vector<uint8_t> jpeg;
     int width = 0, height = 0;
     if (!ReadFile(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
-        std::printf("%-40s  skipped (unreadable or not single-scan sequential)\n", path);
+        std::printf("%-40s  skipped (unreadable or refused)\n", path);
         return;
     }
     const char *name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
