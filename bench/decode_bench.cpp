@@ -107,19 +107,6 @@ double Rate(double seconds, Decode decode) {
     return runs / elapsed;
 }
 
-bool ReadFile(const char *path, std::vector<uint8_t> *data) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    std::fseek(file, 0, SEEK_END);
-    long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
-    size_t got = std::fread(data->data(), 1, data->size(), file);
-    std::fclose(file);
-    return got == data->size();
-}
-
 bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
     MemorySource source{&jpeg, 0};
     vltJpgDecoder handle = OpenDecoder(&source);
@@ -136,7 +123,7 @@ bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
 void BenchFile(const char *path, double seconds) {
     std::vector<uint8_t> jpeg;
     int width = 0, height = 0;
-    if (!ReadFile(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
+    if (!harness::ReadFileBytes(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
         std::printf("%-40s  skipped (unreadable or refused)\n", path);
         return;
     }

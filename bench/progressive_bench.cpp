@@ -31,21 +31,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Property values of the frame: width and height, MCU width and height.
 struct Frame {
-    int width = 0;
-    int height = 0;
-    int mcuHeight = 0;
+    int32_t size[2] = {0, 0};
+    int32_t mcuSize[2] = {0, 0};
+    int32_t width() const { return size[0]; }
+    int32_t height() const { return size[1]; }
+    int32_t mcuHeight() const { return mcuSize[1]; }
 };
 
-// Output rows of one band for every component, reused band after band.
+// Output rows of one band for every component, reused band after band:
+// three planes of `rows` rows, one after the other in one block.
 struct BandBuffer {
-    std::vector<uint8_t> storage[3];
+    std::vector<uint8_t> storage;
     uint8_t *planes[3];
     int32_t pitches[3];
-    BandBuffer(int width, int rows) {
+    BandBuffer(int width, int rows) : storage(3 * static_cast<size_t>(width + 64) * (rows + 8)) {
+        const size_t planeBytes = storage.size() / 3;
         for (int c = 0; c < 3; ++c) {
-            storage[c].assign(static_cast<size_t>(width + 64) * (rows + 8), 0);
-            planes[c] = storage[c].data();
+            planes[c] = storage.data() + c * planeBytes;
             pitches[c] = width + 64;
         }
     }
@@ -70,9 +74,9 @@ size_t DecodeOurs(harness::VectorStream &stream, const Frame &frame, int denomin
     size_t allocated = mallinfo2().uordblks - before;
     int32_t scale = denominator;
     vltJpgDecoderSetProp(handle, VLTJPG_DECPROP_SCALE, &scale, 4);
-    BandBuffer band(frame.width / denominator + 1, frame.mcuHeight / denominator + 1);
-    for (int done = 0; done < frame.height;) {
-        int32_t lines = frame.mcuHeight;
+    BandBuffer band(frame.width() / denominator + 1, frame.mcuHeight() / denominator + 1);
+    for (int done = 0; done < frame.height();) {
+        int32_t lines = frame.mcuHeight();
         if (vltJpgDecoderScanlines(handle, band.planes, band.pitches, nullptr, &lines) != 0 ||
             lines == 0) {
             allocated = 0;
@@ -88,7 +92,7 @@ void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, const Frame &frame, int den
     oracle::Decompressor decompressor(jpeg);
     oracle::StartRawOutput(decompressor.cinfo, denominator);
     // Pitch 0: every row of a call lands in the same row buffer.
-    BandBuffer row(frame.width / denominator + 64, 1);
+    BandBuffer row(frame.width() / denominator + 64, 1);
     int32_t pitches[3] = {0, 0, 0};
     oracle::ReadRawRows(decompressor.cinfo, row.planes, pitches);
     jpeg_finish_decompress(&decompressor.cinfo);
@@ -135,29 +139,12 @@ long PeakGrowthKb(Decode decode) {
     return growth;
 }
 
-bool ReadFile(const char *path, std::vector<uint8_t> *data) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    std::fseek(file, 0, SEEK_END);
-    long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
-    size_t got = std::fread(data->data(), 1, data->size(), file);
-    std::fclose(file);
-    return got == data->size();
-}
-
 bool ReadFrame(harness::VectorStream &stream, Frame *frame) {
     vltJpgDecoder handle = Open(stream);
     if (!handle)
         return false;
-    int32_t pair[2];
-    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_SIZE, pair, 8);
-    frame->width = pair[0];
-    frame->height = pair[1];
-    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_MCU_SIZE, pair, 8);
-    frame->mcuHeight = pair[1];
+    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_SIZE, frame->size, 8);
+    vltJpgDecoderGetProp(handle, VLTJPG_DECPROP_MCU_SIZE, frame->mcuSize, 8);
     vltJpgDecoderDestroy(handle);
     return true;
 }
@@ -165,7 +152,7 @@ bool ReadFrame(harness::VectorStream &stream, Frame *frame) {
 void BenchFile(const char *path, int runs) {
     harness::VectorStream stream;
     Frame frame;
-    if (!ReadFile(path, &stream.data) || !ReadFrame(stream, &frame)) {
+    if (!harness::ReadFileBytes(path, &stream.data) || !ReadFrame(stream, &frame)) {
         std::printf("%s: unreadable or refused\n", path);
         return;
     }
@@ -178,7 +165,7 @@ void BenchFile(const char *path, int runs) {
         long oursKb = PeakGrowthKb([&] { DecodeOurs(stream, frame, denominator); });
         long theirsKb = PeakGrowthKb([&] { DecodeLibjpeg(stream.data, frame, denominator); });
         std::printf("%-24s %5dx%-5d 1/%d  %8.1f %8.1f %6.2f   %8ld %8ld %8zu\n", name,
-                    frame.width, frame.height, denominator, ours * 1e3, theirs * 1e3,
+                    frame.width(), frame.height(), denominator, ours * 1e3, theirs * 1e3,
                     theirs / ours, oursKb, theirsKb, codec / 1024);
     }
 }

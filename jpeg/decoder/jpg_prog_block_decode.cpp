@@ -47,6 +47,11 @@ void Refine(Bits &bits, int16_t *coef, int32_t p1) {
         *coef = static_cast<int16_t>(*coef >= 0 ? *coef + p1 : *coef - p1);
 }
 
+// The AC table the component names (the scan's SOS made sure it exists).
+const uint16_t *AcTable(const JpgHufReader *reader, const JpgDecComponent *comp) {
+    return JpgSelectTable(reader->acTables, comp->acTable);
+}
+
 // Ends a block whose data ran into a marker: nothing of it is kept, and the
 // end-of-band run read from the padding is dropped.
 uint32_t FinishBlock(Bits &bits, JpgHufReader *reader) {
@@ -101,13 +106,12 @@ uint32_t JpgDecBlockACFirst(JpgHufReader *reader, int16_t *coef, JpgDecComponent
         reader->eobRun -= 1;
         return 0;
     }
-    const uint16_t *table = JpgSelectTable(reader->acTables, comp->acTable);
+    const uint16_t *table = AcTable(reader, comp);
     if (!table)
         return VLTJPG_ERR_DATA;
     const uint8_t *natural = jpg_natural_order;
-    const int32_t se = reader->lastIndexKept;
     Bits bits(reader);
-    for (int32_t k = reader->ss; k <= se; ++k) {
+    for (int32_t k = reader->ss; k <= reader->lastIndexKept; ++k) {
         bits.Need(kNeed);
         const int32_t rs = bits.DecodeSymbol(table);
         const int32_t r = rs >> 4;
@@ -125,18 +129,16 @@ uint32_t JpgDecBlockACFirst(JpgHufReader *reader, int16_t *coef, JpgDecComponent
     if (bits.Overran()) {
         // The band was empty before this scan: clearing it undoes the values
         // decoded from the padding behind the marker.
-        for (int32_t k = reader->ss; k <= se; ++k)
+        for (int32_t k = reader->ss; k <= reader->lastIndexKept; ++k)
             coef[natural[k]] = 0;
     }
     return FinishBlock(bits, reader);
 }
 
 uint32_t JpgDecBlockACRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponent *comp) {
-    if (reader->marker)
-        return 0;
-    const uint16_t *table = JpgSelectTable(reader->acTables, comp->acTable);
-    if (!table)
-        return VLTJPG_ERR_DATA;
+    const uint16_t *table = AcTable(reader, comp);
+    if (reader->marker || !table)
+        return reader->marker ? 0 : VLTJPG_ERR_DATA;
     const uint8_t *natural = jpg_natural_order;
     const int32_t se = reader->lastIndexKept;
     const int32_t p1 = 1 << reader->al;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace harness {
@@ -233,6 +234,19 @@ void ExpectCoefficientsMatch(const std::vector<uint8_t> &jpeg) {
         }
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+bool ReadFileBytes(const char *path, std::vector<uint8_t> *data) {
+    FILE *file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    std::fseek(file, 0, SEEK_END);
+    long size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
+    size_t got = std::fread(data->data(), 1, data->size(), file);
+    std::fclose(file);
+    return got == data->size();
 }
 
 void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b) {

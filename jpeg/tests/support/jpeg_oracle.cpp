@@ -39,10 +39,28 @@ uint8_t PhotoSample(int x, int y, int c, int width, int height, std::mt19937 &rn
     return Clamp(value + noise(rng));
 }
 
-struct MemoryDestination {
+// A libjpeg compressor writing into memory.
+struct Compressor {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
-    ~MemoryDestination() { free(buffer); }
+    Compressor() {
+        cinfo.err = jpeg_std_error(&jerr);
+        jpeg_create_compress(&cinfo);
+        jpeg_mem_dest(&cinfo, &buffer, &size);
+    }
+    ~Compressor() {
+        jpeg_destroy_compress(&cinfo);
+        free(buffer);
+    }
+    Compressor(const Compressor &) = delete;
+    Compressor &operator=(const Compressor &) = delete;
+    // Ends the compression and returns the file.
+    std::vector<uint8_t> Finish() {
+        jpeg_finish_compress(&cinfo);
+        return std::vector<uint8_t>(buffer, buffer + size);
+    }
 };
 
 void SetSampling(jpeg_compress_struct &cinfo, const EncodeOptions &o) {
@@ -124,12 +142,8 @@ std::vector<uint8_t> MakeImage(int width, int height, int components, Content co
 
 std::vector<uint8_t> Encode(const EncodeOptions &o) {
     std::vector<uint8_t> image = MakeImage(o.width, o.height, o.components, o.content, o.seed);
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    MemoryDestination dest;
-    jpeg_mem_dest(&cinfo, &dest.buffer, &dest.size);
+    Compressor compressor;
+    jpeg_compress_struct &cinfo = compressor.cinfo;
     cinfo.image_width = o.width;
     cinfo.image_height = o.height;
     cinfo.input_components = o.components;
@@ -155,28 +169,20 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
         JSAMPROW row = &image[static_cast<size_t>(cinfo.next_scanline) * o.width * o.components];
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return std::vector<uint8_t>(dest.buffer, dest.buffer + dest.size);
+    return compressor.Finish();
 }
 
 std::vector<uint8_t> TranscodeToBaseline(const std::vector<uint8_t> &jpeg) {
     Decompressor decompressor(jpeg);
     jpeg_decompress_struct &source = decompressor.cinfo;
     jvirt_barray_ptr *arrays = jpeg_read_coefficients(&source);
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    MemoryDestination dest;
-    jpeg_mem_dest(&cinfo, &dest.buffer, &dest.size);
-    jpeg_copy_critical_parameters(&source, &cinfo);
-    cinfo.optimize_coding = TRUE;
-    jpeg_write_coefficients(&cinfo, arrays);
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
+    Compressor compressor;
+    jpeg_copy_critical_parameters(&source, &compressor.cinfo);
+    compressor.cinfo.optimize_coding = TRUE;
+    jpeg_write_coefficients(&compressor.cinfo, arrays);
+    std::vector<uint8_t> baseline = compressor.Finish();
     jpeg_finish_decompress(&source);
-    return std::vector<uint8_t>(dest.buffer, dest.buffer + dest.size);
+    return baseline;
 }
 
 FrameInfo ReadFrameInfo(const std::vector<uint8_t> &jpeg) {
