@@ -157,6 +157,8 @@ uint32_t JpgDecBlockACRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponen
             if (s == 1) {
                 value = ReadBit(bits) ? p1 : -p1;
             } else if (s != 0) {
+                if (bits.Overran())
+                    break; // decoded from the padding behind a marker
                 bits.Finish();
                 return VLTJPG_ERR_DATA; // a refinement only ever adds one bit
             } else if (r != 15) {
