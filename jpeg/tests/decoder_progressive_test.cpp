@@ -339,9 +339,10 @@ size_t MemoryWithFrameSize(std::vector<uint8_t> jpeg, int width, int height) {
 TEST(DecoderProgressive, MemoryGrowsWithTheWidthOnly) {
     std::vector<uint8_t> jpeg = oracle::Encode(Progressive(Options(oracle::Sampling420(), 3, 200, 16)));
     size_t memory = MemoryWithFrameSize(jpeg, 200, 16);
-    // (The heap may hand out a few bytes more than asked for.)
+    // The heap's own bookkeeping varies by a few kilobytes; coefficients of
+    // the whole image would take 2.4 MB more.
     EXPECT_NEAR(static_cast<double>(MemoryWithFrameSize(jpeg, 200, 4000)),
-                static_cast<double>(memory), 1024.0);
+                static_cast<double>(memory), 64.0 * 1024);
     EXPECT_LT(MemoryWithFrameSize(jpeg, 65535, 16), memory + (4u << 20));
 }
 
