@@ -7,29 +7,26 @@
 // that are thrown away: this codec in bands of one MCU row into a buffer of
 // one MCU row, libjpeg-turbo (raw_data_out, islow IDCT) one row group per
 // call into a buffer of one row per component. Times are the best of N
-// runs. Peak memory is the growth of the peak resident set while one decode
-// runs in a child process of its own (so it counts the decoder's memory and
-// the output buffer, not the file); "codec" is what this decoder allocates,
-// which it does at creation only.
+// runs, in processor time of the thread (the machine may be shared). Peak memory is the growth of the peak resident set over one decode
+// in a fresh process (this program run again with --peak), so it counts
+// the decoder's memory and the output buffer, not the file; "codec" is what
+// this decoder allocates, which it does at creation only.
 #include "decoder_harness.h"
 #include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
 
 #include <malloc.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Property values of the frame: width and height, MCU width and height.
 struct Frame {
@@ -98,13 +95,19 @@ void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, const Frame &frame, int den
     jpeg_finish_decompress(&decompressor.cinfo);
 }
 
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
+}
+
 template <typename Decode>
 double BestSeconds(int runs, Decode decode) {
     double best = 1e30;
     for (int i = 0; i < runs; ++i) {
-        Clock::time_point start = Clock::now();
+        double start = ThreadSeconds();
         decode();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+        best = std::min(best, ThreadSeconds() - start);
     }
     return best;
 }
@@ -115,27 +118,19 @@ long PeakResidentKb() {
     return usage.ru_maxrss;
 }
 
-// Growth of the peak resident set (KiB) while `decode` runs in a child.
-template <typename Decode>
-long PeakGrowthKb(Decode decode) {
-    int channel[2];
-    if (pipe(channel) != 0)
+// Growth of the peak resident set (KiB) over one decode of `path` by
+// `decoder` ("qv" or "turbo"), measured by this program run again, whose
+// peak holds nothing of earlier decodes.
+long PeakGrowthKb(const char *self, const char *decoder, int denominator, const char *path) {
+    std::string command = std::string(self) + " --peak " + decoder + " " +
+                          std::to_string(denominator) + " '" + path + "'";
+    FILE *child = popen(command.c_str(), "r");
+    if (!child)
         return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        long before = PeakResidentKb();
-        decode();
-        long growth = PeakResidentKb() - before;
-        ssize_t written = write(channel[1], &growth, sizeof growth);
-        _exit(written == sizeof growth ? 0 : 1);
-    }
     long growth = -1;
-    if (child < 0 || read(channel[0], &growth, sizeof growth) != sizeof growth)
+    if (std::fscanf(child, "%ld", &growth) != 1)
         growth = -1;
-    if (child > 0)
-        waitpid(child, nullptr, 0);
-    close(channel[0]);
-    close(channel[1]);
+    pclose(child);
     return growth;
 }
 
@@ -149,7 +144,24 @@ bool ReadFrame(harness::VectorStream &stream, Frame *frame) {
     return true;
 }
 
-void BenchFile(const char *path, int runs) {
+// The --peak run: loads the file, then decodes it once and prints the
+// growth of the peak resident set.
+int MeasurePeak(const char *decoder, int denominator, const char *path) {
+    harness::VectorStream stream;
+    Frame frame;
+    if (!harness::ReadFileBytes(path, &stream.data) || !ReadFrame(stream, &frame))
+        return 1;
+    malloc_trim(0); // what the frame query freed goes back, not to be reused unseen
+    long before = PeakResidentKb();
+    if (std::strcmp(decoder, "qv") == 0)
+        DecodeOurs(stream, frame, denominator);
+    else
+        DecodeLibjpeg(stream.data, frame, denominator);
+    std::printf("%ld\n", PeakResidentKb() - before);
+    return 0;
+}
+
+void BenchFile(const char *self, const char *path, int runs) {
     harness::VectorStream stream;
     Frame frame;
     if (!harness::ReadFileBytes(path, &stream.data) || !ReadFrame(stream, &frame)) {
@@ -162,8 +174,8 @@ void BenchFile(const char *path, int runs) {
         double ours = BestSeconds(runs, [&] { codec = DecodeOurs(stream, frame, denominator); });
         double theirs =
             BestSeconds(runs, [&] { DecodeLibjpeg(stream.data, frame, denominator); });
-        long oursKb = PeakGrowthKb([&] { DecodeOurs(stream, frame, denominator); });
-        long theirsKb = PeakGrowthKb([&] { DecodeLibjpeg(stream.data, frame, denominator); });
+        long oursKb = PeakGrowthKb(self, "qv", denominator, path);
+        long theirsKb = PeakGrowthKb(self, "turbo", denominator, path);
         std::printf("%-24s %5dx%-5d 1/%d  %8.1f %8.1f %6.2f   %8ld %8ld %8zu\n", name,
                     frame.width(), frame.height(), denominator, ours * 1e3, theirs * 1e3,
                     theirs / ours, oursKb, theirsKb, codec / 1024);
@@ -173,6 +185,8 @@ void BenchFile(const char *path, int runs) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--peak") == 0)
+        return MeasurePeak(argv[2], std::atoi(argv[3]), argv[4]);
     int runs = 3;
     int first = 1;
     if (argc > 2 && std::strcmp(argv[1], "--runs") == 0) {
@@ -186,6 +200,6 @@ int main(int argc, char **argv) {
     std::printf("%-24s %-11s %-5s %8s %8s %6s   %8s %8s %8s\n", "file", "size", "scale", "qv ms",
                 "turbo ms", "speed", "qv KiB", "turboKiB", "codecKiB");
     for (int i = first; i < argc; ++i)
-        BenchFile(argv[i], runs);
+        BenchFile(argv[0], argv[i], runs);
     return 0;
 }
