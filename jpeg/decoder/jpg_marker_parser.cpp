@@ -10,6 +10,8 @@
 #include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_huff_reader.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr int32_t kMaxSamplingFactor = 4;
@@ -68,12 +70,30 @@ uint32_t ReadSegmentLength(JpgHufReader *reader, uint32_t *remaining) {
 
 } // namespace
 
+namespace {
+
+// Reads past the next 0xFF byte: a search through the buffered bytes, since
+// it passes over whole scans of entropy-coded data in a multi-scan file.
+uint32_t SkipPastFF(JpgHufReader *reader) {
+    for (;;) {
+        RETURN_IF_FAILED(EnsureByte(reader));
+        const size_t available = static_cast<size_t>(reader->bytesLeft);
+        const auto *found =
+            static_cast<const uint8_t *>(std::memchr(reader->position, 0xFF, available));
+        const size_t step = found ? static_cast<size_t>(found - reader->position) + 1 : available;
+        reader->position += step;
+        reader->bytesLeft -= static_cast<int32_t>(step);
+        if (found)
+            return VLTJPG_OK;
+    }
+}
+
+} // namespace
+
 uint32_t JpgDecFindMarker(JpgHufReader *reader) {
     for (;;) {
         uint32_t byte = 0;
-        do {
-            RETURN_IF_FAILED(ReadByte(reader, &byte));
-        } while (byte != 0xFF);
+        RETURN_IF_FAILED(SkipPastFF(reader));
         do {
             RETURN_IF_FAILED(ReadByte(reader, &byte));
         } while (byte == 0xFF);
