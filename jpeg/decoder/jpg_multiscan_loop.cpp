@@ -1,7 +1,10 @@
 // Decode drivers of a multi-scan image. The image is produced one frame MCU
 // row at a time: every scan the output needs is advanced, in file order,
 // through its part of the row, accumulating coefficients in the row store;
-// then the row is output and the row store cleared for the next one. All
+// then the row is output. The row store needs no clearing between rows:
+// every block a scan writes, it writes anew in every row (a DC first scan
+// clears its blocks, a sequential scan each block it codes), and blocks no
+// scan writes stay as zero as the store was made. All
 // scans stay in step on the same row; when they cannot be (a run that goes
 // back, or a scale change that needs scans skipped so far) every scan
 // starts again from its data start. A run that stops inside a row leaves
@@ -90,7 +93,6 @@ uint32_t PositionAtRow(JpgDecoder *dec, int32_t target, bool dcScansSuffice) {
         RETURN_IF_FAILED(RewindScans(dec));
     while (dec->mcuRow < target) {
         RETURN_IF_FAILED(AdvanceRow(dec, dcScansSuffice));
-        ClearRowStore(dec);
         dec->mcuRow += 1;
     }
     return VLTJPG_OK;
@@ -103,7 +105,6 @@ uint32_t OutputMcus(JpgDecoder *dec, int32_t count, int32_t x, int32_t y, int32_
     for (int32_t i = 0; i < count; ++i, ++dec->mcuColumn)
         RETURN_IF_FAILED(dec->routines.coefOutput[mode](dec, x + i, y));
     if (dec->mcuColumn == dec->frameMcusPerRow) {
-        ClearRowStore(dec);
         dec->mcuColumn = 0;
         dec->mcuRow += 1;
     }
@@ -204,7 +205,6 @@ uint32_t JpgDecPDataLayer(JpgDecoder *dec, JpgDecRequest *request) {
     if (mode != kJpgDecOutputCoefficients && mode != kJpgDecOutputSamples)
         return VLTJPG_ERR_UNSUPPORTED;
     if (dec->mcuColumn > 0) { // a row a run left unfinished is left behind
-        ClearRowStore(dec);
         dec->mcuColumn = 0;
         dec->mcuRow += 1;
     }

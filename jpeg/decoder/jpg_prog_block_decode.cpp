@@ -92,6 +92,15 @@ uint32_t JpgDecBlockDCRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponen
     (void)comp;
     if (reader->marker)
         return 0;
+    const int32_t left = reader->bitsLeft;
+    if (left > 0 && left < 8) {
+        // The current byte is data an earlier block took in part: its next
+        // bit needs no stuffing or marker check, nor the bit cursor.
+        if ((*reader->position >> (left - 1)) & 1)
+            coef[0] = static_cast<int16_t>(coef[0] | (1 << reader->al));
+        reader->bitsLeft = left - 1;
+        return 0;
+    }
     Bits bits(reader);
     const int32_t bit = ReadBit(bits);
     if (bit && !bits.Overran())
