@@ -4,9 +4,10 @@
 // then the row is output. The row store needs no clearing between rows:
 // every block a scan writes, it writes anew in every row (a DC first scan
 // clears its blocks, a sequential scan each block it codes), and blocks no
-// scan writes stay as zero as the store was made. All
-// scans stay in step on the same row; when they cannot be (a run that goes
-// back, or a scale change that needs scans skipped so far) every scan
+// scan writes stay as zero as the store was made.
+//
+// All scans stay in step on the same row; when they cannot be (a run that
+// goes back, or a scale change that needs scans skipped so far) every scan
 // starts again from its data start. A run that stops inside a row leaves
 // the row in the store with the decoder's MCU column on the first MCU not
 // output, for a band that follows to finish.
