@@ -172,6 +172,15 @@ std::vector<uint8_t> Cut(const std::vector<uint8_t> &jpeg, size_t size) {
     return std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + static_cast<long>(size));
 }
 
+// Entropy-coded data of the scan whose SOS is at `sos`: [first, end).
+std::pair<size_t, size_t> ScanData(const std::vector<uint8_t> &jpeg, size_t sos) {
+    size_t first = sos + 2 + ((static_cast<size_t>(jpeg[sos + 2]) << 8) | jpeg[sos + 3]);
+    size_t end = first;
+    while (!(jpeg[end] == 0xFF && jpeg[end + 1] != 0 && (jpeg[end + 1] & 0xF8) != 0xD0))
+        ++end;
+    return {first, end};
+}
+
 // A download cut before a scan decodes to what the scans before it give,
 // as libjpeg decodes the same cut file; cuts inside scans decode without
 // harm at every scale.
@@ -245,6 +254,15 @@ TEST(DecoderProgressive, RefusesBrokenScanHeaders) {
         Decoder dec(broken);
         EXPECT_EQ(dec.created(), edit.created);
     }
+    // A complete file must code every component (a cut one may lack some).
+    std::vector<uint8_t> sequential = oracle::Encode(Cases()[14].options);
+    size_t lastScan = ScanOffsets(sequential).back();
+    std::vector<uint8_t> noCr = sequential;
+    noCr.erase(noCr.begin() + static_cast<long>(lastScan),
+               noCr.begin() + static_cast<long>(ScanData(sequential, lastScan).second));
+    EXPECT_EQ(Decoder(noCr).created(), VLTJPG_ERR_DATA);
+    EXPECT_EQ(Decoder(Cut(sequential, lastScan)).created(), 0u);
+
     // Scans revisit the stream, so one that cannot seek is refused.
     harness::VectorStream stream;
     stream.data = jpeg;
@@ -256,13 +274,25 @@ TEST(DecoderProgressive, RefusesBrokenScanHeaders) {
     EXPECT_EQ(handle, nullptr);
 }
 
-// Entropy-coded data of the scan whose SOS is at `sos`: [first, end).
-std::pair<size_t, size_t> ScanData(const std::vector<uint8_t> &jpeg, size_t sos) {
-    size_t first = sos + 2 + ((static_cast<size_t>(jpeg[sos + 2]) << 8) | jpeg[sos + 3]);
-    size_t end = first;
-    while (!(jpeg[end] == 0xFF && jpeg[end + 1] != 0 && (jpeg[end + 1] & 0xF8) != 0xD0))
-        ++end;
-    return {first, end};
+// Every byte of every scan header set to values from the edges of its
+// range: the decoder refuses the file or decodes it, and writes nothing
+// outside the planes.
+TEST(DecoderProgressive, DamagedScanHeadersDecodeSafely) {
+    std::vector<uint8_t> jpeg = oracle::Encode(Cases()[12].options);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    for (size_t sos : ScanOffsets(jpeg)) {
+        size_t end = ScanData(jpeg, sos).first;
+        for (size_t at = sos + 4; at < end; ++at) {
+            for (uint8_t value : {0x00, 0x01, 0x10, 0x3F, 0x40, 0xFF}) {
+                std::vector<uint8_t> damaged = jpeg;
+                damaged[at] = value;
+                for (int denominator : {1, 8}) {
+                    harness::Decoded decoded = harness::DecodeImage(damaged, info, denominator);
+                    EXPECT_TRUE(decoded.guardsIntact) << "byte " << at << " value " << int(value);
+                }
+            }
+        }
+    }
 }
 
 // At 1/8 scale the AC scans are never read: wiping their data changes

@@ -181,8 +181,12 @@ uint32_t DecodeBands(Decoder &dec, const oracle::FrameInfo &info, int denominato
 }
 
 Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines) {
+    return DecodeImage(jpeg, oracle::ReadFrameInfo(jpeg), denominator, bandLines);
+}
+
+Decoded DecodeImage(const std::vector<uint8_t> &jpeg, const oracle::FrameInfo &info,
+                    int denominator, int bandLines) {
     Decoded decoded;
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     Decoder dec(jpeg);
     decoded.result = dec.created();
     if (decoded.result != 0)

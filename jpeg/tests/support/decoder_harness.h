@@ -109,6 +109,9 @@ struct Decoded {
 
 // Creates a decoder, sets the scale and decodes everything in bands.
 Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines = 0);
+// The same for a file whose frame is known (libjpeg need not read it).
+Decoded DecodeImage(const std::vector<uint8_t> &jpeg, const oracle::FrameInfo &info,
+                    int denominator, int bandLines = 0);
 
 // The whole file at `path` (benchmarks read their photos with it).
 bool ReadFileBytes(const char *path, std::vector<uint8_t> *data);
