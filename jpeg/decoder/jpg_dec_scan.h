@@ -11,6 +11,7 @@
 #include "decoder/jpg_decoder.h"
 
 #include <cstdint>
+#include <cstring>
 
 // Bytes a scan reader fetches per refill: small, since every scan of the
 // file holds one buffer of this size plus the slack.
@@ -44,6 +45,27 @@ struct JpgDecScan {
     JpgHufReader *reader;
     JpgDecScan *next;
 };
+
+// A zigzag index no nonzero AC coefficient of the block lies beyond: 0 when
+// every AC coefficient is zero, 24 when all lie in the top-left 4x4 corner
+// (whose zigzag indices end at 24), else 63. Reads four coefficients at a
+// time, so that blocks can be sized up without a walk through the zigzag
+// order.
+inline int32_t JpgDecNonzeroBound(const int16_t *coef) {
+    uint64_t dc = 0;
+    std::memcpy(&dc, coef, sizeof(int16_t)); // the DC's lane of the first word
+    uint64_t corner = 0;
+    uint64_t outside = 0;
+    for (int32_t row = 0; row < 8; ++row) {
+        uint64_t left = 0;
+        uint64_t right = 0;
+        std::memcpy(&left, coef + 8 * row, sizeof left);
+        std::memcpy(&right, coef + 8 * row + 4, sizeof right);
+        outside |= right | (row >= 4 ? left : 0);
+        corner |= row == 0 ? left ^ dc : (row < 4 ? left : 0);
+    }
+    return outside ? 63 : (corner ? 24 : 0);
+}
 
 // Helpers shared by the marker parser, creation, the decode loop and the
 // multi-scan files; hidden, so not exported.

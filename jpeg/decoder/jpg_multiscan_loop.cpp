@@ -15,8 +15,6 @@
 #include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_huff_reader.h"
 
-#include <cstring>
-
 namespace {
 
 int16_t *RowStoreBlock(JpgDecoder *dec, int32_t index) {
@@ -123,35 +121,14 @@ uint32_t OutputRow(JpgDecoder *dec, int32_t first, int32_t count, int32_t x, int
     return OutputMcus(dec, count, x, y, mode);
 }
 
-// True when a coefficient outside the top-left 4x4 corner is nonzero: the
-// block has one of zigzag index 10 or more. Four coefficients at a time.
-bool NonzeroOutsideCorner(const int16_t *coef) {
-    uint64_t any = 0;
-    for (int32_t row = 0; row < 8; ++row) {
-        uint64_t right = 0;
-        std::memcpy(&right, coef + 8 * row + 4, sizeof right);
-        any |= right;
-        if (row >= 4) {
-            uint64_t left = 0;
-            std::memcpy(&left, coef + 8 * row, sizeof left);
-            any |= left;
-        }
-    }
-    return any != 0;
-}
-
 // Zigzag index of the block's last nonzero coefficient up to `kept`, the
 // last one the scale's transform can use; it picks the transform's path,
-// which at full size is the same for every index from 10 on. Coefficients
-// inside the 4x4 corner have zigzag indices up to 24.
+// which at full size is the same for every index from 10 on.
 int32_t LastNonzero(const int16_t *coef, int32_t kept) {
-    constexpr int32_t kLastInCorner = 24;
-    if (kept == 63) {
-        if (NonzeroOutsideCorner(coef))
-            return kept;
-        kept = kLastInCorner;
-    }
-    for (int32_t k = kept; k > 0; --k) {
+    const int32_t bound = JpgDecNonzeroBound(coef);
+    if (kept == 63 && bound == 63)
+        return kept;
+    for (int32_t k = bound < kept ? bound : kept; k > 0; --k) {
         if (coef[jpg_natural_order[k]] != 0)
             return k;
     }

@@ -148,6 +148,12 @@ uint32_t JpgDecBlockACRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponen
     const uint16_t *table = AcTable(reader, comp);
     if (reader->marker || !table)
         return reader->marker ? 0 : VLTJPG_ERR_DATA;
+    // No coefficient past `bound` is nonzero: walks stop there.
+    const int32_t bound = JpgDecNonzeroBound(coef);
+    if (reader->eobRun > 0 && bound == 0) {
+        reader->eobRun -= 1; // nothing in the band to refine
+        return 0;
+    }
     const uint8_t *natural = jpg_natural_order;
     const int32_t se = reader->lastIndexKept;
     const int32_t p1 = 1 << reader->al;
@@ -177,6 +183,10 @@ uint32_t JpgDecBlockACRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponen
             // Pass over r zero coefficients (the run), refining the nonzero
             // ones met on the way; a new value goes at the next zero.
             for (; k <= se; ++k) {
+                if (k > bound) { // only zeros from here on
+                    k += r;
+                    break;
+                }
                 int16_t *c = &coef[natural[k]];
                 if (*c != 0)
                     Refine(bits, c, p1);
@@ -191,7 +201,7 @@ uint32_t JpgDecBlockACRefine(JpgHufReader *reader, int16_t *coef, JpgDecComponen
     }
     if (reader->eobRun > 0) {
         // Inside an end-of-band run only the nonzero coefficients get bits.
-        for (; k <= se; ++k) {
+        for (const int32_t last = bound < se ? bound : se; k <= last; ++k) {
             int16_t *c = &coef[natural[k]];
             if (*c != 0)
                 Refine(bits, c, p1);
