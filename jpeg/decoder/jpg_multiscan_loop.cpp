@@ -172,10 +172,13 @@ uint32_t JpgDecPCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     for (int32_t b = 0; b < scan->blocksPerMcu; ++b) {
         JpgDecComponent *comp = scan->blockComponents[b];
         // A single-component scan counts the component's blocks: block
-        // column x lies in frame MCU x / h, block row y of it.
+        // column x lies in frame MCU x / h, block row y of it (no division
+        // for the usual h of 1, which 32-bit ARM would make a library call).
+        const int32_t h = comp->h;
+        const int32_t column = h == 1 ? x : x / h;
         int32_t index = interleaved ? x * frameBlocks + scan->frameBlocks[b]
-                                    : x / comp->h * frameBlocks + comp->firstBlock +
-                                          y * comp->h + x % comp->h;
+                                    : column * frameBlocks + comp->firstBlock + y * h +
+                                          (x - column * h);
         int16_t *coef = RowStoreBlock(dec, index);
         if (!dec->progressiveFrame)
             JpgMemSet(coef, 0, kJpgDecBlockBytes); // a sequential scan codes the block whole
