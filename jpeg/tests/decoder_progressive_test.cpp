@@ -316,6 +316,39 @@ TEST(DecoderProgressive, EighthScaleReadsOnlyTheDcScans) {
               harness::DecodeImage(jpeg, 1).planes[0].samples);
 }
 
+// A scale change from 1/8, whose bands skip the AC scans, to full size goes
+// back over the skipped scans: the rest of the image is what a full-size
+// decode gives.
+TEST(DecoderProgressive, ScaleChangeAfterEighthScaleBands) {
+    std::vector<uint8_t> jpeg = oracle::Encode(Cases()[0].options); // 57x43, MCU rows of 16
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    Decoder dec(jpeg);
+    ASSERT_EQ(dec.created(), 0u);
+    ASSERT_EQ(dec.SetScale(8), 0u);
+    harness::OutputPlanes eighth(info, 8);
+    harness::PlanePointers p = eighth.Origins();
+    int32_t lines = 16;
+    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines), 0u);
+    ASSERT_EQ(dec.SetScale(1), 0u);
+    harness::OutputPlanes full(info, 1);
+    p = full.Origins();
+    for (int c = 0; c < info.components; ++c)
+        p.planes[c] += static_cast<size_t>(16 * info.v[c] / info.maxV) * p.pitches[c];
+    lines = info.height;
+    ASSERT_EQ(vltJpgDecoderScanlines(dec.handle(), p.planes, p.pitches, nullptr, &lines), 0u);
+    EXPECT_EQ(lines, info.height - 16);
+    EXPECT_TRUE(full.GuardsIntact());
+    std::vector<oracle::Plane> rest = full.Extract();
+    std::vector<oracle::Plane> want = harness::DecodeImage(jpeg, 1).planes;
+    for (int c = 0; c < info.components; ++c) {
+        size_t first = static_cast<size_t>(16 * info.v[c] / info.maxV) * want[c].width;
+        EXPECT_TRUE(std::equal(want[c].samples.begin() + static_cast<long>(first),
+                               want[c].samples.end(),
+                               rest[c].samples.begin() + static_cast<long>(first)))
+            << "plane " << c;
+    }
+}
+
 size_t LiveHeapBytes() {
 #ifdef QV_TEST_ASAN
     return __sanitizer_get_current_allocated_bytes();
