@@ -5,8 +5,8 @@
 // For every file and output scale (1, 1/2, 1/4, 1/8) both decoders turn the
 // whole file, held in memory, into raw Y/Cb/Cr planes (libjpeg-turbo with
 // raw_data_out and the islow IDCT); throughput is counted in full-size
-// megapixels per second. Files this decoder refuses (progressive,
-// multi-scan) are reported and skipped.
+// megapixels per second. Files this decoder refuses are reported and
+// skipped.
 #include "decoder_harness.h"
 #include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
@@ -107,19 +107,6 @@ double Rate(double seconds, Decode decode) {
     return runs / elapsed;
 }
 
-bool ReadFile(const char *path, std::vector<uint8_t> *data) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    std::fseek(file, 0, SEEK_END);
-    long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
-    size_t got = std::fread(data->data(), 1, data->size(), file);
-    std::fclose(file);
-    return got == data->size();
-}
-
 bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
     MemorySource source{&jpeg, 0};
     vltJpgDecoder handle = OpenDecoder(&source);
@@ -136,8 +123,8 @@ bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {
 void BenchFile(const char *path, double seconds) {
     std::vector<uint8_t> jpeg;
     int width = 0, height = 0;
-    if (!ReadFile(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
-        std::printf("%-40s  skipped (unreadable or not single-scan sequential)\n", path);
+    if (!harness::ReadFileBytes(path, &jpeg) || !FrameSize(jpeg, &width, &height)) {
+        std::printf("%-40s  skipped (unreadable or refused)\n", path);
         return;
     }
     const char *name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;

@@ -4,6 +4,7 @@
 // damaged data.
 #include "common/jpg_markers.h"
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
 
@@ -13,14 +14,6 @@ uint32_t DecodeMcu(JpgDecoder *dec, int32_t routine, int32_t x, int32_t y) {
     if (dec->routines.indexUpdate)
         dec->routines.indexUpdate(dec);
     return dec->routines.mcu[routine](dec, x, y);
-}
-
-// Progress after a completed band row; a non-zero answer cancels.
-uint32_t ReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows) {
-    if (!dec->progress)
-        return VLTJPG_OK;
-    uint32_t percent = static_cast<uint32_t>(bandRow * 100 / rows);
-    return dec->progress(percent, dec->progressContext) ? VLTJPG_ERR_CANCELLED : VLTJPG_OK;
 }
 
 // Decodes the MCU rows a band of `lines` image lines needs, starting at the
@@ -48,7 +41,7 @@ uint32_t DecodeBand(JpgDecoder *dec, int32_t lines, bool *scanDone) {
         }
         dec->mcuColumn = 0;
         bandRow += 1;
-        uint32_t result = ReportProgress(dec, bandRow, rows);
+        uint32_t result = JpgDecReportProgress(dec, bandRow, rows);
         if (result != VLTJPG_OK)
             return result;
     }
@@ -85,6 +78,13 @@ bool Resynchronise(JpgHufReader *reader) {
 
 } // namespace
 
+uint32_t JpgDecReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows) {
+    if (!dec->progress)
+        return VLTJPG_OK;
+    uint32_t percent = static_cast<uint32_t>(bandRow * 100 / rows);
+    return dec->progress(percent, dec->progressContext) ? VLTJPG_ERR_CANCELLED : VLTJPG_OK;
+}
+
 void JpgDecClearPredictors(JpgDecoder *dec) {
     for (int32_t k = 0; k < dec->scanComponentCount; ++k)
         dec->scanComponents[k]->dcPredictor = 0;
@@ -109,6 +109,8 @@ uint32_t JpgDecImage(JpgDecoder *dec, int32_t width, int32_t lines) {
             break;
         case kJpgDecEndOfImage:
             return VLTJPG_OK;
+        case kJpgDecMultiScanOutput:
+            return JpgDecMultiScanBand(dec, lines);
         case kJpgDecDecodingMcus: {
             bool scanDone = false;
             uint32_t result = DecodeBand(dec, lines, &scanDone);
@@ -152,7 +154,7 @@ uint32_t JpgDecStreamLayer(JpgDecoder *dec, JpgDecRequest *request) {
 }
 
 uint32_t JpgDecRestart(JpgDecoder *dec) {
-    JpgHufReader *reader = dec->reader;
+    JpgHufReader *reader = JpgDecActiveReader(dec);
     JpgDecAlignToByte(reader);
     bool found = reader->marker != 0 || JpgDecFindMarker(reader) == VLTJPG_OK;
     if (found && Resynchronise(reader))

@@ -145,6 +145,10 @@ struct JpgDecoder {
     JpgDecScan *scanList;
     JpgDecScan *currentScan;
     int32_t multiScanMode;    // JpgDecMultiScan
+    // Per component and coefficient (zigzag index), what
+    // the scans of a multi-scan image have coded so far: 0 nothing, else the
+    // point transform (Al) of the last scan plus one.
+    uint8_t scanCoverage[kJpgDecMaxComponents][64];
     int32_t rgbComponents;
     uint32_t reserved;        // creation record word 4
     vltJpgProgressCallback progress;
@@ -186,6 +190,14 @@ inline void JpgDecFree(JpgDecoder *dec, void *block) {
 // Helpers shared between decoder files; hidden, so not exported.
 #define JPG_DEC_HIDDEN __attribute__((visibility("hidden")))
 
+// Returns a step's non-zero result code at once.
+#define RETURN_IF_FAILED(expr)                                                                     \
+    do {                                                                                           \
+        uint32_t result_ = (expr);                                                                 \
+        if (result_ != VLTJPG_OK)                                                                  \
+            return result_;                                                                        \
+    } while (0)
+
 // Binds the main reader to a stream and fills it; positions are counted
 // from the stream's start whatever its current position.
 JPG_DEC_HIDDEN uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream);
@@ -198,6 +210,18 @@ JPG_DEC_HIDDEN void JpgDecAlignToByte(JpgHufReader *reader);
 // Zeroes the DC predictors of the scan's components, as a restart, a rewind
 // and the start of another image need.
 JPG_DEC_HIDDEN void JpgDecClearPredictors(JpgDecoder *dec);
+// Restart check before an MCU read through `reader`: at the end of each
+// restart interval the restart handler checks the marker and resets the
+// predictors.
+JPG_DEC_HIDDEN uint32_t JpgDecCheckRestart(JpgDecoder *dec, JpgHufReader *reader);
+// Writes the block `coef` as block `block` of the MCU at position (x, y) of
+// the band or run, clipped to the component at the image edge (grey while
+// the main reader holds a marker); leaves `coef` zero where it was read.
+JPG_DEC_HIDDEN void JpgDecOutputBlock(JpgDecoder *dec, int32_t block, int32_t x, int32_t y,
+                                      int16_t *coef);
+// Progress after `bandRow` completed rows of a band of `rows`; 0x8FFF when
+// the callback asks to stop.
+JPG_DEC_HIDDEN uint32_t JpgDecReportProgress(JpgDecoder *dec, int32_t bandRow, int32_t rows);
 
 extern "C" {
 

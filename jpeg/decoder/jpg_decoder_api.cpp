@@ -230,7 +230,7 @@ bool StartsInsideTheScan(const JpgDecoder *dec, const JpgDecRequest *request) {
 // The image line the decoder has delivered up to: the first line of the
 // MCU row it stands in, or the whole image once its scan is complete.
 int32_t LineReached(const JpgDecoder *dec) {
-    if (dec->decodeState != kJpgDecDecodingMcus)
+    if (dec->decodeState != kJpgDecDecodingMcus && dec->decodeState != kJpgDecMultiScanOutput)
         return dec->height;
     int32_t line = dec->mcuRow * 8 * dec->frameMaxV;
     return line < dec->height ? line : dec->height;
@@ -315,6 +315,9 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
     if (!handle || !stream)
         return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
+    // The scans of a multi-scan image belong to its own stream.
+    if (dec->multiScanMode != kJpgDecSingleScan)
+        return VLTJPG_ERR_UNSUPPORTED;
     dec->sofSeen = 0;
     dec->decodeState = kJpgDecReadMarkers;
     uint32_t result = JpgDecBindStream(dec, stream);
@@ -326,6 +329,8 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
         result = dec->routines.readHeader(dec);
     if (result != VLTJPG_OK)
         return result;
+    if (dec->multiScanMode != kJpgDecSingleScan)
+        return VLTJPG_ERR_UNSUPPORTED;
     if (dec->decodeState != kJpgDecScanHeaderRead)
         return VLTJPG_ERR_DATA;
     JpgDecClearPredictors(dec);
@@ -350,7 +355,9 @@ vltJpgResult vltJpgDecoderReadMCUs(vltJpgDecoder handle, vltJpgDecoderRequest *r
         dec->firstLine = savedLine;
         return result;
     }
-    result = PositionAt(dec, request->startColumn, request->startRow);
+    // A multi-scan run driver positions its scans itself.
+    if (dec->decodeState != kJpgDecMultiScanOutput)
+        result = PositionAt(dec, request->startColumn, request->startRow);
     if (result == VLTJPG_OK)
         result = dec->routines.runDriver[request->mode](dec, request);
     // A band that follows continues from the MCU row the run stopped in.

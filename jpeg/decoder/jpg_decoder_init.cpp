@@ -2,6 +2,7 @@
 // owns through the memory glue, installs the routine table and parses the
 // header, so that a decoder that exists always describes a decodable image.
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
 #include "decoder/jpg_idct.h"
@@ -118,9 +119,38 @@ void InstallRoutines(JpgDecoder *dec) {
     reader->restartHandler = JpgDecRestart;
 }
 
+// A single-scan image stops at its scan header; a multi-scan one is read to
+// its end with every scan recorded.
 bool HeaderComplete(const JpgDecoder *dec) {
-    return dec->soiSeen && dec->sofSeen && dec->dqtSeen && dec->dhtSeen &&
-           dec->decodeState == kJpgDecScanHeaderRead;
+    bool scanReached = dec->multiScanMode == kJpgDecSingleScan
+                           ? dec->decodeState == kJpgDecScanHeaderRead
+                           : dec->decodeState == kJpgDecEndOfImage && dec->scanList;
+    return dec->soiSeen && dec->sofSeen && dec->dqtSeen && dec->dhtSeen && scanReached;
+}
+
+// True when the data ran out before the image's end: the EOI the parser met
+// is the one the reader appends to a cut stream, or the data ended inside a
+// segment after a scan.
+bool DataCutShort(const JpgDecoder *dec, uint32_t parseResult) {
+    const JpgHufReader *reader = dec->reader;
+    if (!reader->endFlag)
+        return false;
+    if (parseResult != VLTJPG_OK)
+        return parseResult == VLTJPG_ERR_DATA && reader->bytesLeft <= 0;
+    return reader->position == reader->buffer + reader->mainCount + 2;
+}
+
+// The header of a multi-scan image that lost its later scans (a cut
+// download) still makes a decoder of the scans it has.
+uint32_t ReadWholeHeader(JpgDecoder *dec, bool *truncated) {
+    uint32_t result = dec->routines.readHeader(dec);
+    *truncated = DataCutShort(dec, result);
+    if (result != VLTJPG_OK && *truncated && dec->multiScanMode != kJpgDecSingleScan &&
+        dec->scanList) {
+        dec->decodeState = kJpgDecEndOfImage;
+        return VLTJPG_OK;
+    }
+    return result;
 }
 
 uint32_t BuildDecoder(JpgDecoder *dec, vltJpgDecoderParams *params) {
@@ -132,14 +162,15 @@ uint32_t BuildDecoder(JpgDecoder *dec, vltJpgDecoderParams *params) {
     if (!AllocBlockArea(dec) || !AllocTableRecords(dec))
         return VLTJPG_ERR_MEMORY;
     InstallRoutines(dec);
-    result = dec->routines.readHeader(dec);
+    bool truncated = false;
+    result = ReadWholeHeader(dec, &truncated);
     if (result != VLTJPG_OK)
         return result;
     if (!HeaderComplete(dec))
         return VLTJPG_ERR_DATA;
-    if (dec->multiScanMode != kJpgDecSingleScan)
-        return VLTJPG_ERR_UNSUPPORTED;
     params->indexInterval = 0; // no index is made
+    if (dec->multiScanMode != kJpgDecSingleScan)
+        return JpgDecSetupMultiScan(dec, truncated);
     return VLTJPG_OK;
 }
 
@@ -189,6 +220,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
         JpgDecFree(dec, dec->reader->buffer);
         JpgDecFree(dec, dec->reader);
     }
+    JpgDecFreeScans(dec);
     JpgDecFree(dec, dec->blockArea);
     JpgDecFree(dec, dec->quantTables[0]);
     JpgDecFree(dec, dec->dcDefs[0]);

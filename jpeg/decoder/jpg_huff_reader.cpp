@@ -179,15 +179,17 @@ uint32_t JpgScanHufInit(JpgHufReader *reader, JpgDecoder *dec) {
     reader->bitsLeft = 8 - static_cast<int32_t>(reader->dataStart % 8);
     reader->bufferOrigin = origin;
     if (JpgStreamSeek(stream, VLTJPG_SEEK_SET, static_cast<int32_t>(origin), callback) != 0) {
-        // Nothing to read from: the reader holds just an end marker.
+        // A stream that cannot seek cannot serve readers that take turns:
+        // the reader holds just an end marker, and the caller is told.
         reader->position = reader->buffer;
         EndAfter(reader, 0);
-    } else {
-        // The data of a cut file ends in an EOI here as after any refill.
-        Fill(reader);
+        return VLTJPG_ERR_DATA;
     }
+    // The data of a cut file ends in an EOI here as after any refill.
+    Fill(reader);
     reader->readPosition = JpgStreamTell(stream, callback);
-    JpgStreamSeek(stream, VLTJPG_SEEK_SET, static_cast<int32_t>(resume), callback);
+    if (JpgStreamSeek(stream, VLTJPG_SEEK_SET, static_cast<int32_t>(resume), callback) != 0)
+        return VLTJPG_ERR_DATA;
     return VLTJPG_OK;
 }
 

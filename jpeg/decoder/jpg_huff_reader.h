@@ -105,7 +105,8 @@ uint32_t JpgScanHufReset(JpgHufReader *reader, uint32_t bitOffset);
 // Binds a scan reader (data start already set) to the decoder's stream,
 // taking the scan parameters from the main reader, and fills it from the
 // data start, leaving the stream where it was. Data that ends within the
-// first fill ends in an appended EOI, as after any refill.
+// first fill ends in an appended EOI, as after any refill. 0, or 0x8010 when
+// the stream cannot seek.
 uint32_t JpgScanHufInit(JpgHufReader *reader, JpgDecoder *dec);
 // Refill at the refill point: the bytes held past the refill point move to
 // the front and the stream is read straight behind them (no gap after a

@@ -1,22 +1,20 @@
-// Marker parser: reads the marker segments of a JPEG stream up to the first
-// scan's entropy-coded data and sets up frame, tables and scan geometry.
-// Only single-scan sequential Huffman frames with 8-bit samples are taken;
-// everything else is refused here so that the decode loop never meets it.
+// Marker parser: reads the marker segments of a JPEG stream and sets up
+// frame, tables and scan geometry: up to the first scan's entropy-coded data
+// of a single-scan image, to the end of a progressive or multi-scan image,
+// recording every scan. Only sequential and progressive Huffman frames with
+// 8-bit samples are taken; everything else is refused here so that the
+// decode loop never meets it.
 #include "common/jpg_markers.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_huff_reader.h"
+
+#include <cstring>
 
 namespace {
 
 constexpr int32_t kMaxSamplingFactor = 4;
-
-#define RETURN_IF_FAILED(expr)                                                                     \
-    do {                                                                                           \
-        uint32_t result_ = (expr);                                                                 \
-        if (result_ != VLTJPG_OK)                                                                  \
-            return result_;                                                                        \
-    } while (0)
 
 int32_t Larger(int32_t a, int32_t b) {
     return a > b ? a : b;
@@ -72,12 +70,30 @@ uint32_t ReadSegmentLength(JpgHufReader *reader, uint32_t *remaining) {
 
 } // namespace
 
+namespace {
+
+// Reads past the next 0xFF byte: a search through the buffered bytes, since
+// it passes over whole scans of entropy-coded data in a multi-scan file.
+uint32_t SkipPastFF(JpgHufReader *reader) {
+    for (;;) {
+        RETURN_IF_FAILED(EnsureByte(reader));
+        const size_t available = static_cast<size_t>(reader->bytesLeft);
+        const auto *found =
+            static_cast<const uint8_t *>(std::memchr(reader->position, 0xFF, available));
+        const size_t step = found ? static_cast<size_t>(found - reader->position) + 1 : available;
+        reader->position += step;
+        reader->bytesLeft -= static_cast<int32_t>(step);
+        if (found)
+            return VLTJPG_OK;
+    }
+}
+
+} // namespace
+
 uint32_t JpgDecFindMarker(JpgHufReader *reader) {
     for (;;) {
         uint32_t byte = 0;
-        do {
-            RETURN_IF_FAILED(ReadByte(reader, &byte));
-        } while (byte != 0xFF);
+        RETURN_IF_FAILED(SkipPastFF(reader));
         do {
             RETURN_IF_FAILED(ReadByte(reader, &byte));
         } while (byte == 0xFF);
@@ -365,12 +381,7 @@ JpgDecComponent *FindComponent(JpgDecoder *dec, uint32_t id) {
 }
 
 // A scan header as read, before it is taken over into the decoder.
-struct ScanHeader {
-    int32_t count;
-    JpgDecComponent *components[kJpgDecMaxComponents];
-    int32_t dcTables[kJpgDecMaxComponents];
-    int32_t acTables[kJpgDecMaxComponents];
-};
+using ScanHeader = JpgDecScanParams;
 
 bool ListedBefore(const ScanHeader &scan, int32_t k) {
     for (int32_t j = 0; j < k; ++j) {
@@ -398,20 +409,39 @@ uint32_t ReadScanComponents(JpgDecoder *dec, ScanHeader *scan) {
     return VLTJPG_OK;
 }
 
-// A sequential scan codes the whole spectrum at full precision; anything
-// else would index past the coefficient order or belongs to another process.
-uint32_t ReadSpectralParameters(JpgHufReader *reader) {
+uint32_t ReadSpectralParameters(JpgHufReader *reader, ScanHeader *scan) {
     uint32_t ss = 0, se = 0, approximation = 0;
     RETURN_IF_FAILED(ReadByte(reader, &ss));
     RETURN_IF_FAILED(ReadByte(reader, &se));
     RETURN_IF_FAILED(ReadByte(reader, &approximation));
-    return ss == 0 && se == 63 && approximation == 0 ? VLTJPG_OK : VLTJPG_ERR_DATA;
+    scan->ss = static_cast<int32_t>(ss);
+    scan->se = static_cast<int32_t>(se);
+    scan->ah = static_cast<int32_t>(approximation >> 4);
+    scan->al = static_cast<int32_t>(approximation & 15);
+    return VLTJPG_OK;
 }
 
-// Every table a scan names must exist before its data is decoded.
+// A sequential scan codes the whole spectrum at full precision; anything
+// else would index past the coefficient order or belongs to another process.
+// Progressive scans are checked against the scans before them.
+uint32_t CheckSpectralParameters(JpgDecoder *dec, const ScanHeader &scan) {
+    if (dec->progressiveFrame)
+        return JpgDecCheckScan(dec, scan);
+    if (scan.ss != 0 || scan.se != 63 || scan.ah != 0 || scan.al != 0)
+        return VLTJPG_ERR_DATA;
+    return dec->multiScanMode == kJpgDecSingleScan ? VLTJPG_OK : JpgDecCheckScan(dec, scan);
+}
+
+// Every table the scan's block decoder reads must exist before its data is
+// decoded: a DC first scan reads DC tables, AC scans AC tables, a DC
+// refinement none, a sequential scan both.
 bool ScanTablesDefined(const JpgDecoder *dec, const ScanHeader &scan) {
+    bool dcScan = scan.ss == 0;
+    bool needsDc = !dec->progressiveFrame || (dcScan && scan.ah == 0);
+    bool needsAc = !dec->progressiveFrame || !dcScan;
     for (int32_t k = 0; k < scan.count; ++k) {
-        if (!dec->reader->dcTables[scan.dcTables[k]] || !dec->reader->acTables[scan.acTables[k]])
+        if ((needsDc && !dec->reader->dcTables[scan.dcTables[k]]) ||
+            (needsAc && !dec->reader->acTables[scan.acTables[k]]))
             return false;
     }
     return true;
@@ -425,10 +455,12 @@ void TakeOverScan(JpgDecoder *dec, const ScanHeader &scan) {
         scan.components[k]->acTable = scan.acTables[k];
     }
     JpgHufReader *reader = dec->reader;
-    reader->ss = 0;
-    reader->ah = 0;
-    reader->al = 0;
-    reader->lastIndexKept = jpg_scalese_tbl[dec->scaleIndex];
+    reader->ss = scan.ss;
+    reader->ah = scan.ah;
+    reader->al = scan.al;
+    // A scan reader keeps the scan's whole band; the output cuts it by scale.
+    reader->lastIndexKept =
+        dec->multiScanMode == kJpgDecSingleScan ? jpg_scalese_tbl[dec->scaleIndex] : scan.se;
     reader->eobRun = 0;
     reader->nextRestart = 0;
     reader->restartsToGo = reader->restartInterval;
@@ -451,15 +483,21 @@ uint32_t ReadScanHeader(JpgDecoder *dec) {
     ScanHeader scan{};
     scan.count = static_cast<int32_t>(count);
     RETURN_IF_FAILED(ReadScanComponents(dec, &scan));
-    if (scan.count < dec->componentCount) {
-        dec->multiScanMode = kJpgDecSequentialScans; // not decoded by this codec
-        return VLTJPG_ERR_UNSUPPORTED;
+    RETURN_IF_FAILED(ReadSpectralParameters(reader, &scan));
+    if (dec->multiScanMode == kJpgDecSingleScan && scan.count < dec->componentCount) {
+        // Only an image's first scan can make it a multi-scan one (blocks
+        // per MCU stay 0 until a scan is set up); a later partial scan of a
+        // single-scan image is not decoded.
+        if (dec->blocksPerMcu != 0)
+            return VLTJPG_ERR_UNSUPPORTED;
+        dec->multiScanMode = kJpgDecSequentialScans;
     }
-    RETURN_IF_FAILED(ReadSpectralParameters(reader));
+    RETURN_IF_FAILED(CheckSpectralParameters(dec, scan));
     if (!ScanTablesDefined(dec, scan))
         return VLTJPG_ERR_DATA;
     TakeOverScan(dec, scan);
-    return JpgDecSetScanInfo(dec);
+    RETURN_IF_FAILED(JpgDecSetScanInfo(dec));
+    return dec->multiScanMode == kJpgDecSingleScan ? VLTJPG_OK : JpgDecAddScan(dec);
 }
 
 // Appends the component's blocks to the MCU's block table, row by row,
@@ -502,8 +540,8 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
     }
     if (marker == kJpgMarkerSof2) {
         dec->huffTableLimit = 4;
-        dec->multiScanMode = kJpgDecProgressive; // not decoded by this codec
-        return VLTJPG_ERR_UNSUPPORTED;
+        dec->multiScanMode = kJpgDecProgressive;
+        return ReadFrameHeader(dec, 1);
     }
     if (IsUnsupportedFrame(marker)) {
         dec->multiScanMode = kJpgDecUnsupportedProcess;
@@ -520,9 +558,12 @@ uint32_t DispatchMarker(JpgDecoder *dec, uint32_t marker, bool *done) {
         dec->decodeState = kJpgDecEndOfImage;
         *done = true;
         return VLTJPG_OK;
-    case kJpgMarkerSos:
-        *done = true;
-        return ReadScanHeader(dec);
+    case kJpgMarkerSos: {
+        // A multi-scan image is read to its end, past every scan's data.
+        uint32_t result = ReadScanHeader(dec);
+        *done = dec->multiScanMode == kJpgDecSingleScan;
+        return result;
+    }
     case kJpgMarkerDqt:
         return ReadDqt(dec);
     case kJpgMarkerDnl:

@@ -9,21 +9,6 @@ namespace {
 
 constexpr uint8_t kGrey = 128;
 
-// Runs before every MCU of every output mode: at the end of each restart
-// interval the restart handler checks the marker and resets the predictors.
-uint32_t CheckRestart(JpgDecoder *dec) {
-    JpgHufReader *reader = dec->reader;
-    if (reader->restartInterval == 0)
-        return VLTJPG_OK;
-    if (reader->restartsToGo == 0) {
-        uint32_t result = reader->restartHandler(dec);
-        if (result != VLTJPG_OK)
-            return result;
-    }
-    reader->restartsToGo -= 1;
-    return VLTJPG_OK;
-}
-
 // Where one block of an MCU lands in the output. The output address is
 // formed only for blocks that have samples to write, so that no address
 // outside the host's plane is ever computed.
@@ -59,8 +44,8 @@ uint8_t *Output(const BlockTarget &t) {
     return t.comp->plane + t.offset;
 }
 
-void ClearCoefficients(JpgDecoder *dec) {
-    JpgMemSet(JpgDecCoefBlock(dec), 0, kJpgDecBlockBytes);
+void ClearCoefficients(int16_t *coef) {
+    JpgMemSet(coef, 0, kJpgDecBlockBytes);
 }
 
 void FillArea(uint8_t *out, int32_t step, int32_t pitch, int32_t columns, int32_t rows) {
@@ -74,13 +59,13 @@ void FillArea(uint8_t *out, int32_t step, int32_t pitch, int32_t columns, int32_
 // block grey when the data was damaged. A block cut short by a marker may
 // hold coefficients beyond its recorded last index, so it is cleared here
 // rather than by the transform.
-void OutputWholeBlock(JpgDecoder *dec, const BlockTarget &t) {
+void OutputWholeBlock(JpgDecoder *dec, const BlockTarget &t, int16_t *coef) {
     if (dec->reader->marker != 0) {
-        ClearCoefficients(dec);
+        ClearCoefficients(coef);
         dec->routines.stuff(Output(t), t.step, t.pitch, dec->scaleIndex);
         return;
     }
-    dec->routines.transform[dec->scaleIndex](Output(t), JpgDecCoefBlock(dec), t.step, t.pitch,
+    dec->routines.transform[dec->scaleIndex](Output(t), coef, t.step, t.pitch,
                                              t.comp->dequant, t.comp->lineDoubling,
                                              t.comp->lastNonzero, dec->scratch.words);
 }
@@ -99,14 +84,15 @@ void CopyClipped(JpgDecoder *dec, const BlockTarget &t, int32_t columns, int32_t
     }
 }
 
-void OutputClippedBlock(JpgDecoder *dec, const BlockTarget &t, int32_t columns, int32_t rows) {
+void OutputClippedBlock(JpgDecoder *dec, const BlockTarget &t, int16_t *coef, int32_t columns,
+                        int32_t rows) {
     if (dec->reader->marker != 0) {
-        ClearCoefficients(dec);
+        ClearCoefficients(coef);
         FillArea(Output(t), t.step, t.pitch, columns, rows);
         return;
     }
     int32_t size = 8 >> dec->scaleIndex;
-    dec->routines.transform[dec->scaleIndex](dec->edgeBuffer, JpgDecCoefBlock(dec), 1, size,
+    dec->routines.transform[dec->scaleIndex](dec->edgeBuffer, coef, 1, size,
                                              t.comp->dequant, 0, t.comp->lastNonzero,
                                              dec->scratch.words);
     CopyClipped(dec, t, columns, rows);
@@ -120,31 +106,42 @@ int32_t ValidSamples(int32_t origin, int32_t extent, int32_t scale) {
     return valid < 0 ? 0 : (valid > size ? size : valid);
 }
 
-uint32_t OutputEdgeBlock(JpgDecoder *dec, int32_t block, int32_t x, int32_t y) {
-    BlockTarget t = LocateBlock(dec, block, x, y);
-    int32_t scale = dec->scaleIndex;
-    int32_t columns = ValidSamples(t.x, t.comp->width, scale);
-    int32_t rows = ValidSamples(t.y, t.comp->height, scale);
-    int32_t size = 8 >> scale;
-    if (columns == 0 || rows == 0)
-        ClearCoefficients(dec);
-    else if (columns == size && rows == size)
-        OutputWholeBlock(dec, t);
-    else
-        OutputClippedBlock(dec, t, columns, rows);
-    return VLTJPG_OK;
-}
-
 uint32_t DecodeIntoCoefBlock(JpgDecoder *dec, JpgDecComponent *comp) {
     return dec->routines.block(dec->reader, JpgDecCoefBlock(dec), comp);
 }
 
 } // namespace
 
+uint32_t JpgDecCheckRestart(JpgDecoder *dec, JpgHufReader *reader) {
+    if (reader->restartInterval == 0)
+        return VLTJPG_OK;
+    if (reader->restartsToGo == 0) {
+        uint32_t result = reader->restartHandler(dec);
+        if (result != VLTJPG_OK)
+            return result;
+    }
+    reader->restartsToGo -= 1;
+    return VLTJPG_OK;
+}
+
+void JpgDecOutputBlock(JpgDecoder *dec, int32_t block, int32_t x, int32_t y, int16_t *coef) {
+    BlockTarget t = LocateBlock(dec, block, x, y);
+    int32_t scale = dec->scaleIndex;
+    int32_t columns = ValidSamples(t.x, t.comp->width, scale);
+    int32_t rows = ValidSamples(t.y, t.comp->height, scale);
+    int32_t size = 8 >> scale;
+    if (columns == 0 || rows == 0)
+        ClearCoefficients(coef);
+    else if (columns == size && rows == size)
+        OutputWholeBlock(dec, t, coef);
+    else
+        OutputClippedBlock(dec, t, coef, columns, rows);
+}
+
 extern "C" {
 
 uint32_t JpgDecYCbCrMCU(JpgDecoder *dec, int32_t x, int32_t y) {
-    uint32_t result = CheckRestart(dec);
+    uint32_t result = JpgDecCheckRestart(dec, dec->reader);
     if (result != VLTJPG_OK)
         return result;
     if (dec->mcuColumn >= dec->edgeMcuColumn || dec->mcuRow >= dec->edgeMcuRow)
@@ -154,7 +151,7 @@ uint32_t JpgDecYCbCrMCU(JpgDecoder *dec, int32_t x, int32_t y) {
         result = DecodeIntoCoefBlock(dec, t.comp);
         if (result != VLTJPG_OK)
             return result;
-        OutputWholeBlock(dec, t);
+        OutputWholeBlock(dec, t, JpgDecCoefBlock(dec));
     }
     return VLTJPG_OK;
 }
@@ -164,13 +161,13 @@ uint32_t JpgDecYCbCrLastMCU(JpgDecoder *dec, int32_t x, int32_t y) {
         uint32_t result = DecodeIntoCoefBlock(dec, dec->blockComponents[b]);
         if (result != VLTJPG_OK)
             return result;
-        OutputEdgeBlock(dec, b, x, y);
+        JpgDecOutputBlock(dec, b, x, y, JpgDecCoefBlock(dec));
     }
     return VLTJPG_OK;
 }
 
 uint32_t JpgDecCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
-    uint32_t result = CheckRestart(dec);
+    uint32_t result = JpgDecCheckRestart(dec, dec->reader);
     if (result != VLTJPG_OK)
         return result;
     JpgHufReader *reader = dec->reader;
@@ -191,7 +188,7 @@ uint32_t JpgDecCoefMCU(JpgDecoder *dec, int32_t x, int32_t y) {
 uint32_t JpgDecStreamMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     (void)x;
     (void)y;
-    uint32_t result = CheckRestart(dec);
+    uint32_t result = JpgDecCheckRestart(dec, dec->reader);
     if (result != VLTJPG_OK)
         return result;
     JpgHufReader *reader = dec->reader;
@@ -200,7 +197,7 @@ uint32_t JpgDecStreamMCU(JpgDecoder *dec, int32_t x, int32_t y) {
     for (int32_t b = 0; b < dec->blocksPerMcu && result == VLTJPG_OK; ++b)
         result = DecodeIntoCoefBlock(dec, dec->blockComponents[b]);
     reader->lastIndexKept = savedLast;
-    ClearCoefficients(dec);
+    ClearCoefficients(JpgDecCoefBlock(dec));
     return result;
 }
 

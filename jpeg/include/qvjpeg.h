@@ -216,7 +216,9 @@ typedef struct vltJpgDecoderRequest {
 #define VLTJPG_DECPROP_SUBSAMPLING 0x100Bu    /* get 8: chroma ratios h, v;
                                                  0x8008 on a grey image */
 #define VLTJPG_DECPROP_BUILD_INDEX 0x100Du    /* get: build the index */
-#define VLTJPG_DECPROP_MULTISCAN 0x100Eu      /* get 4: 0 single scan */
+#define VLTJPG_DECPROP_MULTISCAN 0x100Eu      /* get 4: 0 single scan, 1
+                                                 progressive, 2 sequential
+                                                 in several scans */
 #define VLTJPG_DECPROP_RGB 0x100Fu            /* get 4: components R, G, B */
 #define VLTJPG_DECPROP_INDEX 0x1010u          /* get/set 8: vltJpgDecIndexBlock */
 #define VLTJPG_DECPROP_STREAM 0x1011u         /* set (pointer size): replace the
@@ -239,10 +241,20 @@ typedef struct vltJpgDecIndexBlock {
  * none (indexInterval is written back as 0), so BUILD_INDEX gives 0x8001 (no
  * index), getting INDEX gives 0x8040 and setting INDEX gives 0x8008. */
 
-/* Creation parses the header up to the first scan. Only single-scan
- * sequential Huffman JPEG (SOF0, SOF1) with 8-bit samples and one or three
- * components is decoded; progressive, multi-scan, arithmetic, lossless and
- * hierarchical files and four components give 0x8008. */
+/* Creation parses the header up to the first scan. Sequential (SOF0, SOF1)
+ * and progressive (SOF2) Huffman JPEG with 8-bit samples and one or three
+ * components is decoded; arithmetic, lossless and hierarchical files and
+ * four components give 0x8008.
+ *
+ * Progressive files and sequential files coded in several scans are read to
+ * their end at creation, every scan checked (0x8010 for a scan that breaks
+ * the progression rules or names a table it needs but that is undefined);
+ * the stream must be able to seek (else 0x8010), since the scans are read
+ * in turn, one MCU row of each at a time. The decoder keeps one MCU row of
+ * coefficients, so its memory grows with the width, not the height. A file
+ * whose later scans are missing or cut short decodes to what its scans
+ * give (components no scan reached come out grey). At 1/8 scale only the
+ * DC scans of a progressive file are read. */
 vltJpgResult vltJpgDecoderCreate(vltJpgDecoder *handle, vltJpgDecoderParams *params);
 vltJpgResult vltJpgDecoderDestroy(vltJpgDecoder handle);
 vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value, uint32_t size);
@@ -262,11 +274,16 @@ vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value
 vltJpgResult vltJpgDecoderScanlines(vltJpgDecoder handle, uint8_t **planes, int32_t *pitches,
                                     void *reserved, int32_t *lines);
 /* Decodes the first scan of another stream (same frame layout, tables kept
- * unless redefined) into the planes, leaving the line count unchanged. */
+ * unless redefined) into the planes, leaving the line count unchanged. A
+ * decoder of a multi-scan image, or another stream holding one, gives
+ * 0x8008. */
 vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **planes,
                                            int32_t *pitches, void *reserved, int32_t *lines,
                                            void *stream);
-/* Reads request->mcuCount MCUs from (startColumn, startRow). Sample output
+/* Reads request->mcuCount MCUs from (startColumn, startRow). For a
+ * multi-scan image the whole MCU rows the run touches are decoded (a start
+ * row behind the last one read decodes again from the top) and request
+ * mode 0 gives 0x8008. Sample output
  * places MCU (i, j) of the run at column i, row j of MCUs from the planes,
  * where i counts from 0 at the first MCU of each row of the run; blocks
  * past the image's right or bottom edge are not written. A refused request

@@ -17,8 +17,9 @@ namespace {
 using harness::Decoder;
 using oracle::EncodeOptions;
 
-std::vector<uint8_t> HostJpeg(int width = 120, int height = 90) {
+std::vector<uint8_t> HostJpeg(int width = 120, int height = 90, bool progressive = false) {
     EncodeOptions o;
+    o.progressive = progressive;
     o.width = width;
     o.height = height;
     o.restartInterval = 5;
@@ -64,7 +65,8 @@ std::vector<oracle::Plane> DecodeWith(Decoder &dec, const std::vector<uint8_t> &
 }
 
 TEST(DecoderHost, HostAllocatorGetsEveryBlockBack) {
-    std::vector<uint8_t> jpeg = HostJpeg();
+  for (bool progressive : {false, true}) {
+    std::vector<uint8_t> jpeg = HostJpeg(120, 90, progressive);
     harness::Decoded reference = harness::DecodeImage(jpeg, 1);
     CountingAllocator allocator;
     {
@@ -75,6 +77,7 @@ TEST(DecoderHost, HostAllocatorGetsEveryBlockBack) {
     }
     EXPECT_EQ(allocator.frees, allocator.allocations);
     EXPECT_TRUE(allocator.live.empty());
+  }
 }
 
 TEST(DecoderHost, RefusingAllocatorFallsBackToTheHeap) {
@@ -101,8 +104,10 @@ TEST(DecoderHost, FailedCreationReleasesEverything) {
     EXPECT_TRUE(allocator.live.empty());
 }
 
+// Progressive scans take turns on the stream through its seeks.
 TEST(DecoderHost, PlatformMemoryStream) {
-    std::vector<uint8_t> jpeg = HostJpeg();
+  for (bool progressive : {false, true}) {
+    std::vector<uint8_t> jpeg = HostJpeg(120, 90, progressive);
     harness::Decoded reference = harness::DecodeImage(jpeg, 1);
     MemoryStream stream(jpeg);
     vltJpgDecoderParams params{};
@@ -117,6 +122,7 @@ TEST(DecoderHost, PlatformMemoryStream) {
     EXPECT_EQ(lines, info.height);
     EXPECT_EQ(vltJpgDecoderDestroy(handle), 0u);
     harness::ExpectSamePlanes(out.Extract(), reference.planes);
+  }
 }
 
 TEST(DecoderHost, ChunkSizesGiveTheSameImage) {
@@ -251,7 +257,8 @@ uint32_t DecodeBand(Decoder &dec, harness::OutputPlanes &out, int32_t *lines) {
 }
 
 TEST(DecoderHost, ProgressPerMcuRowAndCancellation) {
-    std::vector<uint8_t> jpeg = HostJpeg(64, 80); // 5 MCU rows
+  for (bool progressive : {false, true}) {
+    std::vector<uint8_t> jpeg = HostJpeg(64, 80, progressive); // 5 MCU rows
     oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     ProgressLog log;
     Decoder dec(jpeg);
@@ -279,6 +286,7 @@ TEST(DecoderHost, ProgressPerMcuRowAndCancellation) {
     vltJpgDecProgress none{nullptr, nullptr};
     EXPECT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_PROGRESS, &none, 4),
               VLTJPG_ERR_ARGUMENT);
+  }
 }
 
 TEST(DecoderHost, StreamPropertyReplacesTheStream) {

@@ -1,5 +1,6 @@
 // MCU runs: positioning (forward skips, rewinds, restart counters), the
-// request modes, and scanline bands that follow a run.
+// request modes, and scanline bands that follow a run; of single-scan and
+// progressive images alike.
 #include "decoder_harness.h"
 #include "jpeg_oracle.h"
 #include "qvjpeg.h"
@@ -11,8 +12,9 @@ namespace {
 using harness::Decoder;
 using oracle::EncodeOptions;
 
-std::vector<uint8_t> RunJpeg(int restartInterval, int components = 3) {
+std::vector<uint8_t> RunJpeg(int restartInterval, int components = 3, bool progressive = false) {
     EncodeOptions o;
+    o.progressive = progressive;
     o.width = 75;
     o.height = 53;
     o.components = components;
@@ -27,9 +29,10 @@ struct RunImage {
     harness::Decoded reference;
 };
 
-RunImage MakeRunImage(int restartInterval, int components = 3, int scale = 1) {
+RunImage MakeRunImage(int restartInterval, int components = 3, int scale = 1,
+                      bool progressive = false) {
     RunImage image;
-    image.jpeg = RunJpeg(restartInterval, components);
+    image.jpeg = RunJpeg(restartInterval, components, progressive);
     image.info = oracle::ReadFrameInfo(image.jpeg);
     image.reference = harness::DecodeImage(image.jpeg, scale);
     return image;
@@ -81,8 +84,10 @@ void ExpectSameArea(const oracle::Plane &a, const oracle::Plane &b, int x0, int 
 TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
     for (int restart : {0, 3}) {
         for (int scale : {1, 2, 8}) {
-            SCOPED_TRACE("restart " + std::to_string(restart) + " scale " + std::to_string(scale));
-            auto [jpeg, info, reference] = MakeRunImage(restart, 3, scale);
+          for (bool progressive : {false, true}) {
+            SCOPED_TRACE("restart " + std::to_string(restart) + " scale " + std::to_string(scale) +
+                         (progressive ? " progressive" : ""));
+            auto [jpeg, info, reference] = MakeRunImage(restart, 3, scale, progressive);
             ASSERT_EQ(reference.result, 0u);
 
             Decoder dec(jpeg);
@@ -98,6 +103,7 @@ TEST(DecoderMcuRuns, RowSegmentsInAnyOrderRebuildTheImage) {
             }
             EXPECT_TRUE(out.GuardsIntact());
             harness::ExpectSamePlanes(out.Extract(), reference.planes);
+          }
         }
     }
 }
@@ -133,13 +139,19 @@ TEST(DecoderMcuRuns, HandOverLeavesTheDecoderPositioned) {
 }
 
 TEST(DecoderMcuRuns, RefusedRequestsDecodeNothing) {
-    auto [jpeg, info, reference] = MakeRunImage(0);
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "single scan");
+    auto [jpeg, info, reference] = MakeRunImage(0, 3, 1, progressive);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     harness::OutputPlanes out(info, 1);
     harness::PlanePointers t = TargetAt(out, info, 0, 0, 0);
     vltJpgPlaneSet set = t.set();
-    for (int mode : {3, 4, 7, -1}) {
+    // A multi-scan image has no position to hand over to an encoder.
+    std::vector<int> refused = {3, 4, 7, -1};
+    if (progressive)
+        refused.push_back(VLTJPG_REQUEST_HANDOVER);
+    for (int mode : refused) {
         vltJpgDecoderRequest request{mode, 4, 1, 1, &set};
         EXPECT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), VLTJPG_ERR_UNSUPPORTED);
         EXPECT_EQ(request.mcuCount, 4);
@@ -161,6 +173,7 @@ TEST(DecoderMcuRuns, RefusedRequestsDecodeNothing) {
     harness::OutputPlanes full(info, 1);
     ASSERT_EQ(harness::DecodeBands(dec, info, 1, full), 0u);
     harness::ExpectSamePlanes(full.Extract(), reference.planes);
+  }
 }
 
 TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {
@@ -181,7 +194,9 @@ TEST(DecoderMcuRuns, RunPastTheLastMcuStopsThere) {
 // of that MCU row lands at its own columns, and the line count continues
 // from that row's first line.
 TEST(DecoderMcuRuns, ScanlinesContinueWhereTheRunStopped) {
-    auto [jpeg, info, reference] = MakeRunImage(2);
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "single scan");
+    auto [jpeg, info, reference] = MakeRunImage(2, 3, 1, progressive);
     Decoder dec(jpeg);
     ASSERT_EQ(dec.created(), 0u);
     harness::OutputPlanes out(info, 1);
@@ -202,6 +217,7 @@ TEST(DecoderMcuRuns, ScanlinesContinueWhereTheRunStopped) {
         ASSERT_NO_FATAL_FAILURE(ExpectSameArea(planes[c], reference.planes[c], 0, planes[c].width,
                                                firstRow, planes[c].height));
     }
+  }
 }
 
 } // namespace

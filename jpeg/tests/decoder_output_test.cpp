@@ -45,52 +45,12 @@ std::string Name(const EncodeOptions &o) {
     return text;
 }
 
-// Reads every MCU as coefficients and checks each block against libjpeg.
-void ExpectCoefficientsMatch(const std::vector<uint8_t> &jpeg) {
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-    std::vector<oracle::ComponentCoefficients> expected = oracle::ReadCoefficients(jpeg);
-    Decoder dec(jpeg);
-    ASSERT_EQ(dec.created(), 0u);
-    int32_t columns, rows;
-    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
-    int32_t blocks = dec.GetWord(VLTJPG_DECPROP_BLOCKS_PER_MCU);
-    std::vector<int16_t> coefficients(static_cast<size_t>(columns) * rows * blocks * 64, 0x7777);
-    uint8_t *planes[3] = {reinterpret_cast<uint8_t *>(coefficients.data()), nullptr, nullptr};
-    int32_t pitches[3] = {columns * blocks * 64, 0, 0};
-    vltJpgPlaneSet set{planes, pitches};
-    vltJpgDecoderRequest request{VLTJPG_REQUEST_COEFFICIENTS, columns * rows, 0, 0, &set};
-    ASSERT_EQ(vltJpgDecoderReadMCUs(dec.handle(), &request), 0u);
-    EXPECT_EQ(request.mcuCount, 0);
-
-    const int16_t *block = coefficients.data();
-    int mismatches = 0;
-    for (int my = 0; my < rows; ++my) {
-        for (int mx = 0; mx < columns; ++mx) {
-            for (int c = 0; c < info.components; ++c) {
-                int h = info.components == 1 ? 1 : info.h[c];
-                int v = info.components == 1 ? 1 : info.v[c];
-                for (int by = 0; by < v; ++by) {
-                    for (int bx = 0; bx < h; ++bx, block += 64) {
-                        int x = mx * h + bx, y = my * v + by;
-                        if (x >= expected[c].blocksWide || y >= expected[c].blocksHigh)
-                            continue; // padding block of the MCU
-                        const int16_t *want = expected[c].block(x, y);
-                        for (int i = 0; i < 64; ++i)
-                            mismatches += block[i] != want[i];
-                    }
-                }
-            }
-        }
-    }
-    EXPECT_EQ(mismatches, 0);
-}
-
 TEST(DecoderCoefficients, MatchLibjpegForEveryLayoutAndSize) {
     for (const Layout &layout : kLayouts) {
         for (const auto &size : kSizes) {
             EncodeOptions o = Options(layout, size[0], size[1]);
             SCOPED_TRACE(Name(o));
-            ExpectCoefficientsMatch(oracle::Encode(o));
+            harness::ExpectCoefficientsMatch(oracle::Encode(o));
         }
     }
 }
@@ -124,7 +84,7 @@ TEST(DecoderCoefficients, MatchLibjpegForQualitiesTablesAndRestarts) {
     cases.push_back(optimizedNoise);
     for (const EncodeOptions &o : cases) {
         SCOPED_TRACE(Name(o));
-        ExpectCoefficientsMatch(oracle::Encode(o));
+        harness::ExpectCoefficientsMatch(oracle::Encode(o));
     }
 }
 

@@ -109,6 +109,16 @@ struct Decoded {
 
 // Creates a decoder, sets the scale and decodes everything in bands.
 Decoded DecodeImage(const std::vector<uint8_t> &jpeg, int denominator, int bandLines = 0);
+// The same for a file whose frame is known (libjpeg need not read it).
+Decoded DecodeImage(const std::vector<uint8_t> &jpeg, const oracle::FrameInfo &info,
+                    int denominator, int bandLines = 0);
+
+// The whole file at `path` (benchmarks read their photos with it).
+bool ReadFileBytes(const char *path, std::vector<uint8_t> *data);
+
+// Test assertion: every MCU read as coefficients (request mode 1) equals
+// libjpeg's coefficients of the same file, padding blocks aside.
+void ExpectCoefficientsMatch(const std::vector<uint8_t> &jpeg);
 
 // Test assertion: both plane sets hold the same samples, plane by plane.
 void ExpectSamePlanes(const std::vector<oracle::Plane> &a, const std::vector<oracle::Plane> &b);

@@ -39,10 +39,28 @@ uint8_t PhotoSample(int x, int y, int c, int width, int height, std::mt19937 &rn
     return Clamp(value + noise(rng));
 }
 
-struct MemoryDestination {
+// A libjpeg compressor writing into memory.
+struct Compressor {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
-    ~MemoryDestination() { free(buffer); }
+    Compressor() {
+        cinfo.err = jpeg_std_error(&jerr);
+        jpeg_create_compress(&cinfo);
+        jpeg_mem_dest(&cinfo, &buffer, &size);
+    }
+    ~Compressor() {
+        jpeg_destroy_compress(&cinfo);
+        free(buffer);
+    }
+    Compressor(const Compressor &) = delete;
+    Compressor &operator=(const Compressor &) = delete;
+    // Ends the compression and returns the file.
+    std::vector<uint8_t> Finish() {
+        jpeg_finish_compress(&cinfo);
+        return std::vector<uint8_t>(buffer, buffer + size);
+    }
 };
 
 void SetSampling(jpeg_compress_struct &cinfo, const EncodeOptions &o) {
@@ -65,6 +83,24 @@ void SetSeparateScans(jpeg_compress_struct &cinfo, std::vector<jpeg_scan_info> &
     }
     cinfo.scan_info = script.data();
     cinfo.num_scans = cinfo.num_components;
+}
+
+void SetScanScript(jpeg_compress_struct &cinfo, const std::vector<ScanSpec> &scans,
+                   std::vector<jpeg_scan_info> &script) {
+    script.resize(scans.size());
+    for (size_t i = 0; i < scans.size(); ++i) {
+        jpeg_scan_info &info = script[i];
+        info = jpeg_scan_info{};
+        info.comps_in_scan = static_cast<int>(scans[i].components.size());
+        for (size_t k = 0; k < scans[i].components.size(); ++k)
+            info.component_index[k] = scans[i].components[k];
+        info.Ss = scans[i].ss;
+        info.Se = scans[i].se;
+        info.Ah = scans[i].ah;
+        info.Al = scans[i].al;
+    }
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
 }
 
 void WriteExtraSegments(jpeg_compress_struct &cinfo) {
@@ -106,12 +142,8 @@ std::vector<uint8_t> MakeImage(int width, int height, int components, Content co
 
 std::vector<uint8_t> Encode(const EncodeOptions &o) {
     std::vector<uint8_t> image = MakeImage(o.width, o.height, o.components, o.content, o.seed);
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    MemoryDestination dest;
-    jpeg_mem_dest(&cinfo, &dest.buffer, &dest.size);
+    Compressor compressor;
+    jpeg_compress_struct &cinfo = compressor.cinfo;
     cinfo.image_width = o.width;
     cinfo.image_height = o.height;
     cinfo.input_components = o.components;
@@ -124,7 +156,9 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
     cinfo.restart_in_rows = o.restartInterval ? 0 : o.restartRows;
     cinfo.dct_method = JDCT_ISLOW;
     std::vector<jpeg_scan_info> script;
-    if (o.progressive)
+    if (!o.scans.empty())
+        SetScanScript(cinfo, o.scans, script);
+    else if (o.progressive)
         jpeg_simple_progression(&cinfo);
     else if (o.separateScans)
         SetSeparateScans(cinfo, script);
@@ -135,9 +169,20 @@ std::vector<uint8_t> Encode(const EncodeOptions &o) {
         JSAMPROW row = &image[static_cast<size_t>(cinfo.next_scanline) * o.width * o.components];
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return std::vector<uint8_t>(dest.buffer, dest.buffer + dest.size);
+    return compressor.Finish();
+}
+
+std::vector<uint8_t> TranscodeToBaseline(const std::vector<uint8_t> &jpeg) {
+    Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &source = decompressor.cinfo;
+    jvirt_barray_ptr *arrays = jpeg_read_coefficients(&source);
+    Compressor compressor;
+    jpeg_copy_critical_parameters(&source, &compressor.cinfo);
+    compressor.cinfo.optimize_coding = TRUE;
+    jpeg_write_coefficients(&compressor.cinfo, arrays);
+    std::vector<uint8_t> baseline = compressor.Finish();
+    jpeg_finish_decompress(&source);
+    return baseline;
 }
 
 FrameInfo ReadFrameInfo(const std::vector<uint8_t> &jpeg) {

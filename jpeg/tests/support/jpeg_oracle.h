@@ -25,6 +25,16 @@ Sampling Sampling411();       // 4x1, 1x1, 1x1
 Sampling Sampling22_12_12();  // 2x2, 1x2, 1x2
 Sampling Sampling12_11_11();  // 1x2, 1x1, 1x1
 
+// One scan of a scan script: its components (frame indices) and its
+// spectral band and successive approximation bits.
+struct ScanSpec {
+    std::vector<int> components;
+    int ss = 0;
+    int se = 63;
+    int ah = 0;
+    int al = 0;
+};
+
 enum class Content {
     kPhoto, // smooth gradients with mild noise and a few sharp edges
     kNoise, // full-range random samples: long codes, large coefficients
@@ -40,6 +50,8 @@ struct EncodeOptions {
     bool optimize = false;     // optimized Huffman tables
     bool progressive = false;
     bool separateScans = false; // one scan per component
+    std::vector<ScanSpec> scans; // a scan script of the caller's (progressive
+                                 // when any scan is not a whole sequential one)
     int restartInterval = 0;    // MCUs
     int restartRows = 0;        // MCU rows (used when restartInterval is 0)
     bool extraSegments = false; // APP1 (with a fake embedded JPEG), APP14, COM
@@ -53,6 +65,10 @@ std::vector<uint8_t> MakeImage(int width, int height, int components, Content co
                                unsigned seed);
 
 std::vector<uint8_t> Encode(const EncodeOptions &options);
+
+// The same quantized coefficients in one baseline scan, with optimized
+// Huffman tables (libjpeg's lossless transcoding).
+std::vector<uint8_t> TranscodeToBaseline(const std::vector<uint8_t> &jpeg);
 
 // One decoded component: plane of width x height samples.
 struct Plane {

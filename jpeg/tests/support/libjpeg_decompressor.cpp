@@ -14,6 +14,9 @@ Decompressor::~Decompressor() { jpeg_destroy_decompress(&cinfo); }
 void StartRawOutput(jpeg_decompress_struct &cinfo, int denominator) {
     cinfo.raw_data_out = TRUE;
     cinfo.dct_method = JDCT_ISLOW;
+    // Progressive files decode to their coefficients as they stand, with no
+    // guessed AC terms for the blocks of a file cut short.
+    cinfo.do_block_smoothing = FALSE;
     cinfo.scale_num = 1;
     cinfo.scale_denom = denominator;
     jpeg_start_decompress(&cinfo);
