@@ -2,6 +2,7 @@
 // owns through the memory glue, installs the routine table and parses the
 // header, so that a decoder that exists always describes a decodable image.
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_index.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
 #include "decoder/jpg_idct.h"
@@ -109,7 +110,7 @@ void InstallRoutines(JpgDecoder *dec) {
     for (int32_t mode = 1; mode < 4; ++mode)
         r.runDriver[mode] = JpgDecDataLayer;
     r.stuff = JpgDecStuff;
-    r.indexUpdate = nullptr; // no random-access index in this version
+    r.indexUpdate = JpgDecIdxUpdate;
 
     JpgHufReader *reader = dec->reader;
     reader->naturalOrder = jpg_natural_order;
@@ -139,8 +140,7 @@ uint32_t BuildDecoder(JpgDecoder *dec, vltJpgDecoderParams *params) {
         return VLTJPG_ERR_DATA;
     if (dec->multiScanMode != kJpgDecSingleScan)
         return VLTJPG_ERR_UNSUPPORTED;
-    params->indexInterval = 0; // no index is made
-    return VLTJPG_OK;
+    return JpgDecIdxSetUp(dec, params);
 }
 
 void FreeDerivedTables(JpgDecoder *dec) {
@@ -163,6 +163,7 @@ uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream) {
         origin = 0;
     uint32_t result = JpgDecHufInit(reader, stream);
     reader->bufferOrigin = origin;
+    dec->dataOrigin = origin;
     return result;
 }
 
@@ -189,6 +190,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
         JpgDecFree(dec, dec->reader->buffer);
         JpgDecFree(dec, dec->reader);
     }
+    JpgDecIdxRelease(dec);
     JpgDecFree(dec, dec->blockArea);
     JpgDecFree(dec, dec->quantTables[0]);
     JpgDecFree(dec, dec->dcDefs[0]);

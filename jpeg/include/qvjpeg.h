@@ -159,9 +159,9 @@ typedef void *vltJpgDecoder;
  * current position; it need not start at offset 0. */
 typedef struct vltJpgDecoderParams {
     void *stream;                  /* input stream handle */
-    uint32_t indexInterval;        /* MCUs per index entry; creation writes 0
-                                      back when it makes no index (always,
-                                      for now: see VLTJPG_DECPROP_INDEX) */
+    uint32_t indexInterval;        /* MCUs per index entry, 0 = no index;
+                                      creation writes 0 back for a
+                                      multi-scan image, which has none */
     uint32_t chunkSize;            /* bytes per stream read; 0 means 4096;
                                       below 256 or above 16 MiB: 0x8001 */
     uint32_t reserved3;            /* not read */
@@ -235,9 +235,19 @@ typedef struct vltJpgDecIndexBlock {
     void *address;
 } vltJpgDecIndexBlock;
 
-/* The random-access index is not available in this version: creation makes
- * none (indexInterval is written back as 0), so BUILD_INDEX gives 0x8001 (no
- * index), getting INDEX gives 0x8040 and setting INDEX gives 0x8008. */
+/* Random-access index. A decoder created with an index interval records an
+ * entry for every interval-th MCU of each row while it decodes in order;
+ * BUILD_INDEX (any size; 0x8001 without an index, 0x8008 on a multi-scan
+ * image) records all of them by decoding the whole image without output.
+ * Getting INDEX gives the block the decoder owns (0x8040 without one, as
+ * after an import). Setting INDEX imports a block for the same image, also
+ * one read from another stream or another offset (bit offsets count from
+ * the JPEG data's first byte): it must match the MCU grid, the component
+ * count and the scan's data start, with its recorded entries first and in
+ * increasing order inside the stream's data (the stream must tell its
+ * length), else 0x8008 and nothing changes. The host keeps an imported
+ * block alive and unchanged while the decoder uses it. vltJpgDecoderReadMCUs
+ * then resumes at the entry in front of the requested MCU. */
 
 /* Creation parses the header up to the first scan. Only single-scan
  * sequential Huffman JPEG (SOF0, SOF1) with 8-bit samples and one or three

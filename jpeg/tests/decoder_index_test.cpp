@@ -1,0 +1,252 @@
+// Random-access index: recorded, built, exported and imported blocks give
+// MCU runs in any order equal to a full decode; hostile blocks are refused.
+#include "decoder_harness.h"
+#include "enc_oracle.h"
+#include "jpeg_oracle.h"
+#include "qvjpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace {
+
+using harness::Decoder;
+
+struct Sweep {
+    oracle::Sampling sampling;
+    int components;
+};
+
+const Sweep kSweeps[] = {
+    {oracle::Sampling420(), 3}, {oracle::Sampling422(), 3}, {oracle::Sampling440(), 3},
+    {oracle::Sampling444(), 3}, {oracle::Sampling444(), 1}, {oracle::Sampling411(), 3},
+};
+
+std::vector<uint8_t> MakeJpeg(const Sweep &sweep, int restartInterval, int restartRows) {
+    oracle::EncodeOptions o;
+    o.width = 83;
+    o.height = 45;
+    o.sampling = sweep.sampling;
+    o.components = sweep.components;
+    o.restartInterval = restartInterval;
+    o.restartRows = restartRows;
+    o.content = oracle::Content::kNoise; // long codes, many stuffed bytes
+    return oracle::Encode(o);
+}
+
+vltJpgDecoderParams WithInterval(uint32_t interval) {
+    vltJpgDecoderParams params{};
+    params.indexInterval = interval;
+    params.chunkSize = 256; // many refills and seeks outside the buffer
+    return params;
+}
+
+std::vector<uint8_t> ExportBlock(Decoder &dec) {
+    vltJpgDecIndexBlock block{};
+    EXPECT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_INDEX, &block, sizeof block), 0u);
+    const auto *bytes = static_cast<const uint8_t *>(block.address);
+    return bytes ? std::vector<uint8_t>(bytes, bytes + block.size) : std::vector<uint8_t>();
+}
+
+uint32_t Import(Decoder &dec, std::vector<uint8_t> &block) {
+    vltJpgDecIndexBlock value{static_cast<uint32_t>(block.size()), block.data()};
+    return vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_INDEX, &value, sizeof value);
+}
+
+uint32_t WordAt(const std::vector<uint8_t> &block, size_t offset) {
+    uint32_t word;
+    std::memcpy(&word, &block[offset], 4);
+    return word;
+}
+
+// Reads the whole image as runs of random length in random order (so most
+// runs start behind the previous one or far ahead of it), each run to its
+// own place in `out`. A run that wraps puts the next row's MCUs below its
+// first one, so runs here end with their MCU row.
+uint32_t ReadInRandomRuns(Decoder &dec, const oracle::FrameInfo &info, int shift,
+                          harness::OutputPlanes &out, unsigned seed) {
+    int32_t columns, rows;
+    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
+    std::mt19937 random(seed);
+    std::vector<std::pair<int, int>> runs; // first MCU, count
+    for (int first = 0; first < columns * rows;) {
+        int count = std::min(1 + static_cast<int>(random() % 7), columns - first % columns);
+        runs.emplace_back(first, count);
+        first += count;
+    }
+    std::shuffle(runs.begin(), runs.end(), random);
+    for (auto [first, count] : runs) {
+        int column = first % columns;
+        int row = first / columns;
+        harness::PlanePointers t;
+        for (size_t c = 0; c < out.planes.size(); ++c) {
+            t.pitches[c] = out.planes[c].pitch();
+            t.planes[c] = out.planes[c].origin() +
+                          static_cast<size_t>((row * 8 * info.v[c]) >> shift) * t.pitches[c] +
+                          ((column * 8 * info.h[c]) >> shift);
+        }
+        vltJpgPlaneSet set = t.set();
+        vltJpgDecoderRequest request{VLTJPG_REQUEST_SAMPLES, count, column, row, &set};
+        uint32_t result = vltJpgDecoderReadMCUs(dec.handle(), &request);
+        if (result != 0)
+            return result;
+    }
+    return 0;
+}
+
+void ExpectRandomRunsMatch(Decoder &dec, const oracle::FrameInfo &info, int scale,
+                           const harness::Decoded &reference, unsigned seed) {
+    ASSERT_EQ(dec.SetScale(scale), 0u);
+    int shift = scale == 1 ? 0 : scale == 2 ? 1 : scale == 4 ? 2 : 3;
+    harness::OutputPlanes out(info, scale);
+    ASSERT_EQ(ReadInRandomRuns(dec, info, shift, out, seed), 0u);
+    EXPECT_TRUE(out.GuardsIntact());
+    harness::ExpectSamePlanes(out.Extract(), reference.planes);
+}
+
+// Every sampling layout, restart layout and interval, the scales in turn:
+// runs read without an index, with the index recorded while decoding in
+// order, and with the built block imported into a decoder whose JPEG data
+// starts 100 bytes into its stream.
+TEST(DecoderIndex, RandomRunsEqualAFullDecode) {
+    const int scales[] = {1, 2, 4, 8};
+    int turn = 0;
+    for (const Sweep &sweep : kSweeps) {
+        for (auto [restartInterval, restartRows] : {std::pair{0, 0}, {1, 0}, {5, 0}, {0, 1}}) {
+            std::vector<uint8_t> jpeg = MakeJpeg(sweep, restartInterval, restartRows);
+            oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+            std::vector<uint8_t> shifted(100, 0xFF);
+            shifted.insert(shifted.end(), jpeg.begin(), jpeg.end());
+            for (uint32_t interval : {1u, 3u, 40u}) {
+                int scale = scales[turn++ % 4];
+                SCOPED_TRACE(oracle::Describe(sweep.sampling, sweep.components) + " restart " +
+                             std::to_string(restartInterval) + "/" + std::to_string(restartRows) +
+                             " interval " + std::to_string(interval) + " scale " +
+                             std::to_string(scale));
+                harness::Decoded reference = harness::DecodeImage(jpeg, scale);
+                ASSERT_EQ(reference.result, 0u);
+
+                Decoder inOrder(jpeg, WithInterval(interval));
+                ASSERT_EQ(inOrder.created(), 0u);
+                harness::OutputPlanes full(info, 1);
+                ASSERT_EQ(harness::DecodeBands(inOrder, info, 1, full, 16), 0u);
+                Decoder built(jpeg, WithInterval(interval));
+                int32_t unused = 0;
+                ASSERT_EQ(vltJpgDecoderGetProp(built.handle(), VLTJPG_DECPROP_BUILD_INDEX,
+                                               &unused, 0),
+                          0u);
+                std::vector<uint8_t> block = ExportBlock(built);
+                ASSERT_EQ(ExportBlock(inOrder), block);
+                EXPECT_EQ(WordAt(block, 16), oracle::ScanDataOffset(jpeg) * 8);
+
+                Decoder imported(shifted, WithInterval(0), 100);
+                ASSERT_EQ(Import(imported, block), 0u);
+                vltJpgDecIndexBlock none{};
+                EXPECT_EQ(vltJpgDecoderGetProp(imported.handle(), VLTJPG_DECPROP_INDEX, &none,
+                                               sizeof none),
+                          VLTJPG_ERR_NO_INDEX);
+
+                Decoder plain(jpeg, WithInterval(0).chunkSize);
+                for (Decoder *dec : {&plain, &inOrder, &built, &imported})
+                    ExpectRandomRunsMatch(*dec, info, scale, reference, interval + turn);
+                // The index spares the rewinds to the data start.
+                EXPECT_LT(imported.stream().reads, plain.stream().reads);
+            }
+        }
+    }
+}
+
+// Each alteration of a valid block is refused with 0x8008 and leaves the
+// decoder's own index in place and usable.
+TEST(DecoderIndex, HostileBlocksAreRefused) {
+    std::vector<uint8_t> jpeg = MakeJpeg(kSweeps[0], 2, 0);
+    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
+    harness::Decoded reference = harness::DecodeImage(jpeg, 1);
+    Decoder source(jpeg, WithInterval(2));
+    int32_t unused = 0;
+    ASSERT_EQ(vltJpgDecoderGetProp(source.handle(), VLTJPG_DECPROP_BUILD_INDEX, &unused, 4), 0u);
+    const std::vector<uint8_t> valid = ExportBlock(source);
+    const size_t entries = WordAt(valid, 8);
+    auto setWord = [](std::vector<uint8_t> &b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); };
+    const std::function<void(std::vector<uint8_t> &)> alterations[] = {
+        [&](auto &b) { b[0] ^= 1; },                          // magic
+        [&](auto &b) { setWord(b, 4, 0); },                   // interval 0
+        [&](auto &b) { setWord(b, 4, 3); },                   // another interval
+        [&](auto &b) { setWord(b, 8, WordAt(b, 8) + 1); },    // entry count
+        [&](auto &b) { setWord(b, 12, WordAt(b, 12) - 1); },  // DC value count
+        [&](auto &b) { b.pop_back(); },                       // truncated
+        [&](auto &b) { b.push_back(0); },                     // too long
+        [&](auto &b) { b.resize(8); },                        // header cut
+        [&](auto &b) { setWord(b, 16, WordAt(b, 16) + 8); },  // entry 0 off the data start
+        [&](auto &b) { std::swap_ranges(&b[20], &b[24], &b[28]); }, // offsets shuffled
+        [&](auto &b) { setWord(b, 16 + 4 * (entries - 1), 0x7FFFFFF0); }, // past the stream
+        [&](auto &b) { setWord(b, 16 + 4 * (entries / 2), 0); }, // a gap before recorded entries
+    };
+    Decoder target(jpeg, WithInterval(5));
+    const std::vector<uint8_t> own = ExportBlock(target);
+    for (size_t i = 0; i < std::size(alterations); ++i) {
+        SCOPED_TRACE("alteration " + std::to_string(i));
+        std::vector<uint8_t> block = valid;
+        alterations[i](block);
+        EXPECT_EQ(Import(target, block), VLTJPG_ERR_UNSUPPORTED);
+        EXPECT_EQ(ExportBlock(target), own);
+    }
+    vltJpgDecIndexBlock null{static_cast<uint32_t>(valid.size()), nullptr};
+    EXPECT_EQ(vltJpgDecoderSetProp(target.handle(), VLTJPG_DECPROP_INDEX, &null, sizeof null),
+              VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(vltJpgDecoderSetProp(target.handle(), VLTJPG_DECPROP_INDEX, &null, 4),
+              VLTJPG_ERR_ARGUMENT);
+    ExpectRandomRunsMatch(target, info, 1, reference, 7);
+
+    // Offsets that pass the checks but point at the wrong bits only spoil
+    // the samples.
+    std::vector<uint8_t> skewed = valid;
+    for (size_t e = 1; e < entries; ++e)
+        setWord(skewed, 16 + 4 * e, WordAt(valid, 16 + 4 * e) + static_cast<uint32_t>(e % 7));
+    Decoder victim(jpeg);
+    ASSERT_EQ(Import(victim, skewed), 0u);
+    harness::OutputPlanes out(info, 1);
+    ReadInRandomRuns(victim, info, 0, out, 3);
+    EXPECT_TRUE(out.GuardsIntact());
+}
+
+// Entries whose MCU starts right after a data 0xFF lie past the stuffed
+// 0x00 and resume there. Blocks ending in coefficient 63 = 255 end in
+// eight 1-bits, so the MCUs that begin on a byte boundary follow a 0xFF.
+TEST(DecoderIndex, EntriesAfterAStuffedByteSkipTheStuffing) {
+    enc_test::CoefImage image = enc_test::RandomCoefficients(4, 128, 64, 5);
+    std::mt19937 random(5);
+    for (enc_test::Block &block : image.planes[0]) {
+        block.fill(0);
+        block[0] = static_cast<int16_t>(random() % 200) - 100;
+        block[63] = 255;
+    }
+    std::vector<uint8_t> jpeg = enc_test::EncodeWhole(image, 128, 64, 4, {});
+    Decoder dec(jpeg, WithInterval(1));
+    int32_t unused = 0;
+    ASSERT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_BUILD_INDEX, &unused, 4), 0u);
+    std::vector<uint8_t> block = ExportBlock(dec);
+    int found = 0;
+    for (size_t e = 1; e < WordAt(block, 8); ++e) {
+        uint32_t offset = WordAt(block, 16 + 4 * e);
+        size_t byte = offset / 8;
+        found += offset % 8 == 0 && jpeg[byte - 1] == 0x00 && jpeg[byte - 2] == 0xFF;
+    }
+    EXPECT_GT(found, 0);
+    ExpectRandomRunsMatch(dec, oracle::ReadFrameInfo(jpeg), 1, harness::DecodeImage(jpeg, 1), 9);
+}
+
+TEST(DecoderIndex, BuildNeedsAnIndex) {
+    Decoder dec(MakeJpeg(kSweeps[0], 0, 0));
+    int32_t unused = 0;
+    EXPECT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_BUILD_INDEX, &unused, 4),
+              VLTJPG_ERR_ARGUMENT);
+    vltJpgDecIndexBlock block{};
+    EXPECT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_INDEX, &block, sizeof block),
+              VLTJPG_ERR_NO_INDEX);
+}
+
+} // namespace
