@@ -65,6 +65,8 @@ extern "C" {
 vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *descriptor) {
     if (!state || !descriptor)
         return VLTJPG_ERR_ARGUMENT;
+    if (descriptor->mode == kJpgLayerDecoderBlocks)
+        return descriptor->data ? 0 : VLTJPG_ERR_ARGUMENT; // the decoder is bound per run
     if (descriptor->mode != kJpgLayerCoefficients)
         return VLTJPG_ERR_UNSUPPORTED; // only coefficient runs for now
     const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);

@@ -327,7 +327,10 @@ typedef struct vltJpgEncCreateInfo {
 } vltJpgEncCreateInfo;
 
 /* Write descriptor of vltJpgEncoderWriteMCUs: five 32-bit words. */
-#define VLTJPG_WRITE_TRANSCODE 0u    /* not available yet: 0x8008 */
+#define VLTJPG_WRITE_TRANSCODE 0u    /* data: the decoder handle that
+                                        vltJpgDecoderReadMCUs in request mode
+                                        0 stored, of the decoder the encoder
+                                        was created from (else 0x8001) */
 #define VLTJPG_WRITE_COEFFICIENTS 1u /* data: plane set; planes[0] holds the
                                         run's MCUs in the layout of format 6:
                                         the first MCU at the start, the next
@@ -344,7 +347,7 @@ typedef struct vltJpgEncWriteDesc {
     int32_t count;        /* MCUs to encode; consumed (ends at -1) */
     uint32_t startColumn; /* must equal the encoder's MCU position, */
     uint32_t startRow;    /* else 0x8010 and nothing is encoded */
-    void *data;           /* mode 1: vltJpgPlaneSet * */
+    void *data;           /* mode 0: decoder handle; mode 1: vltJpgPlaneSet * */
 } vltJpgEncWriteDesc;
 
 /* Encoder properties (value sizes in bytes). Unknown identifiers are
@@ -401,6 +404,24 @@ vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **plan
 
 /* Encodes descriptor->count MCUs from the encoder's current MCU position. */
 vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *descriptor);
+
+/* Transcoding: creates an encoder onto `stream` (a libqvbase stream) that
+ * re-encodes the blocks of `decoder` without going back to samples, with
+ * the decoder's frame, quantization tables and restart interval. Huffman
+ * mode 0 codes with the Annex K tables, 2 with the Annex K DC tables and
+ * the clipped AC tables (end of block, runs 0..3 of sizes 1..10), any other
+ * mode with the decoder's own tables. A decoder of a multi-scan image, or
+ * of a sampling layout the encoder has no mode for, gives 0x8008 (0x8001
+ * for sampling mode 5). Then, run by run in raster order from MCU (0, 0):
+ * vltJpgDecoderReadMCUs in request mode 0 positions the decoder and stores
+ * its handle in the request; the host sets the count again and passes the
+ * same five words as a write descriptor in mode 0. Where the encoder's
+ * quantization table of a component differs from the decoder's (after a
+ * quality change) the coefficients are requantized to it. An MCU holding a
+ * value the Huffman mode has no code for gives 0x8004 with none of its bits
+ * written. The encoder is destroyed before the decoder. */
+vltJpgResult vltJpgEncoderCreateFromDecoder(vltJpgEncoder *encoder, vltJpgDecoder decoder,
+                                            void *stream, uint32_t huffmanMode);
 
 #if VLTJPG_32BIT_TARGET
 VLTJPG_STATIC_ASSERT(sizeof(vltJpgEncCreateInfo) == 44, "creation record is eleven words");

@@ -1,0 +1,198 @@
+// Transcoding: an encoder fed with a decoder's blocks through request mode
+// 0 and write mode 0 keeps every coefficient (libjpeg-turbo reads the same
+// ones from input and output), requantizes after a quality change, and
+// stops with a valid prefix on a block its Huffman mode cannot code.
+#include "common/jpg_tables.h"
+#include "decoder_harness.h"
+#include "enc_oracle.h"
+#include "jpeg_oracle.h"
+#include "memory_stream.h"
+#include "qvjpeg.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using harness::Decoder;
+
+struct Transcoded {
+    vltJpgResult result = 0;
+    std::vector<uint8_t> file;
+};
+
+// Transcodes the whole image in runs of `runLength` MCUs (runs wrap from
+// row to row), with a quality set on the encoder when `quality` > 0.
+Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t quality = 0) {
+    Transcoded out;
+    MemoryStream stream;
+    vltJpgEncoder enc = nullptr;
+    out.result = vltJpgEncoderCreateFromDecoder(&enc, dec.handle(), stream.get(), huffmanMode);
+    if (out.result != 0)
+        return out;
+    if (quality)
+        vltJpgEncoderSetProp(enc, VLTJPG_ENCPROP_QUALITY, &quality, sizeof quality);
+    int32_t columns, rows;
+    dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
+    for (int first = 0; first < columns * rows && out.result == 0; first += runLength) {
+        vltJpgDecoderRequest request{VLTJPG_REQUEST_HANDOVER, 0, first % columns, first / columns,
+                                     nullptr};
+        out.result = vltJpgDecoderReadMCUs(dec.handle(), &request);
+        vltJpgEncWriteDesc write{VLTJPG_WRITE_TRANSCODE, std::min(runLength, columns * rows - first),
+                                 static_cast<uint32_t>(request.startColumn),
+                                 static_cast<uint32_t>(request.startRow), request.planeSet};
+        if (out.result == 0)
+            out.result = vltJpgEncoderWriteMCUs(enc, &write);
+    }
+    vltJpgResult destroyed = vltJpgEncoderDestroy(enc);
+    out.result = out.result ? out.result : destroyed;
+    out.file = stream.Contents();
+    return out;
+}
+
+void ExpectSameCoefficients(const enc_test::Decoded &a, const enc_test::Decoded &b) {
+    ASSERT_TRUE(a.ok && b.ok);
+    ASSERT_EQ(a.components, b.components);
+    for (int c = 0; c < a.components; ++c)
+        ASSERT_TRUE(a.planes[c] == b.planes[c]) << "component " << c;
+}
+
+// Every sampling mode of the encoder, with and without restart intervals,
+// in copy mode and Huffman mode 0.
+TEST(Transcode, CoefficientsSurviveEveryLayout) {
+    const oracle::Sampling layouts[] = {oracle::Sampling420(), oracle::Sampling422(),
+                                        oracle::Sampling440(), oracle::Sampling444(),
+                                        oracle::Sampling444()};
+    for (int layout = 0; layout < 5; ++layout) {
+        for (auto [restartInterval, restartRows] : {std::pair{0, 0}, {3, 0}, {0, 1}}) {
+            oracle::EncodeOptions o;
+            o.width = 77;
+            o.height = 50;
+            o.sampling = layouts[layout];
+            o.components = layout == 4 ? 1 : 3;
+            o.restartInterval = restartInterval;
+            o.restartRows = restartRows;
+            o.optimize = true; // tables of its own, unlike the encoder's
+            std::vector<uint8_t> jpeg = oracle::Encode(o);
+            enc_test::Decoded input = enc_test::DecodeCoefficients(jpeg);
+            for (uint32_t mode : {1u, 0u}) {
+                SCOPED_TRACE("layout " + std::to_string(layout) + " restart " +
+                             std::to_string(restartInterval) + "/" + std::to_string(restartRows) +
+                             " mode " + std::to_string(mode));
+                Decoder dec(jpeg);
+                Transcoded out = Transcode(dec, mode, 7);
+                ASSERT_EQ(out.result, 0u);
+                enc_test::Decoded output = enc_test::DecodeCoefficients(out.file);
+                EXPECT_EQ(output.warnings, 0);
+                EXPECT_EQ(output.restartInterval, input.restartInterval);
+                ExpectSameCoefficients(input, output);
+            }
+        }
+    }
+}
+
+// A coefficient image whose blocks every mode can code: non-zero values
+// only in a run from position 1 on, all of them small.
+enc_test::CoefImage DenseSmallBlocks(bool oneLongRun) {
+    enc_test::CoefImage image = enc_test::RandomCoefficients(0, 48, 32, 3);
+    int n = 0;
+    for (auto &plane : image.planes) {
+        for (enc_test::Block &block : plane) {
+            block.fill(0);
+            block[0] = static_cast<int16_t>(n % 50 - 25);
+            for (int k = 1; k <= 1 + n % 9; ++k) {
+                int value = (k + n) % 5 - 2;
+                block[jpg_natural_order[k]] = static_cast<int16_t>(value ? value : 1);
+            }
+            ++n;
+        }
+    }
+    if (oneLongRun)
+        image.planes[0][13][jpg_natural_order[40]] = 3; // a run of more than 3 zeros
+    return image;
+}
+
+TEST(Transcode, ClippedTablesKeepWhatTheyCanCode) {
+    enc_test::CoefImage image = DenseSmallBlocks(false);
+    std::vector<uint8_t> jpeg = enc_test::EncodeWhole(image, 48, 32, 0, {});
+    Decoder dec(jpeg);
+    Transcoded out = Transcode(dec, 2, 5);
+    ASSERT_EQ(out.result, 0u);
+    enc_test::Decoded output = enc_test::DecodeCoefficients(out.file);
+    EXPECT_EQ(output.warnings, 0);
+    EXPECT_TRUE(enc_test::SameCoefficients(image, output));
+}
+
+// The MCU with the long run stops the run with 0x8004; the file holds the
+// MCUs before it, complete: libjpeg-turbo reads them back unchanged.
+TEST(Transcode, UncodableBlockLeavesAValidPrefix) {
+    enc_test::CoefImage image = DenseSmallBlocks(true);
+    std::vector<uint8_t> jpeg = enc_test::EncodeWhole(image, 48, 32, 0, {});
+    Decoder dec(jpeg);
+    Transcoded out = Transcode(dec, 2, 1);
+    EXPECT_EQ(out.result, VLTJPG_ERR_CATEGORY);
+    enc_test::Decoded output = enc_test::DecodeCoefficients(out.file);
+    ASSERT_TRUE(output.ok);
+    // Luma block 13 lies in MCU 3 (three MCUs of four blocks before it).
+    const int columns = image.geometry.mcuColumns;
+    for (int mcu = 0; mcu < 3; ++mcu) {
+        for (int by = 0; by < 2; ++by) {
+            for (int bx = 0; bx < 2; ++bx) {
+                int column = (mcu % columns) * 2 + bx;
+                int row = (mcu / columns) * 2 + by;
+                EXPECT_TRUE(output.planes[0][row * output.blockColumns[0] + column] ==
+                            image.At(0, row, column));
+            }
+        }
+    }
+}
+
+// Quality 50 replaces the tables: every coefficient becomes the nearest
+// multiple of the new step to its old value.
+TEST(Transcode, QualityChangeRequantizes) {
+    oracle::EncodeOptions o;
+    o.width = 40;
+    o.height = 24;
+    o.quality = 95;
+    std::vector<uint8_t> jpeg = oracle::Encode(o);
+    enc_test::Decoded input = enc_test::DecodeCoefficients(jpeg);
+    Decoder dec(jpeg);
+    Transcoded out = Transcode(dec, 1, 4, 50);
+    ASSERT_EQ(out.result, 0u);
+    enc_test::Decoded output = enc_test::DecodeCoefficients(out.file);
+    ASSERT_TRUE(output.ok);
+    EXPECT_EQ(output.warnings, 0);
+    for (int c = 0; c < 3; ++c) {
+        const auto &from = input.quantTables[input.quantSelector[c]];
+        const auto &to = output.quantTables[output.quantSelector[c]];
+        EXPECT_NE(from, to);
+        for (size_t b = 0; b < input.planes[c].size(); ++b) {
+            for (int k = 0; k < 64; ++k) {
+                int was = input.planes[c][b][k] * from[k];
+                int now = output.planes[c][b][k] * to[k];
+                ASSERT_LE(std::abs(was - now), to[k] / 2) << "component " << c << " block " << b;
+            }
+        }
+    }
+}
+
+TEST(Transcode, RefusesWhatItCannotTranscode) {
+    vltJpgEncoder enc = reinterpret_cast<vltJpgEncoder>(1);
+    EXPECT_EQ(vltJpgEncoderCreateFromDecoder(&enc, nullptr, nullptr, 1), VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(enc, nullptr);
+    oracle::EncodeOptions o;
+    o.sampling = oracle::Sampling411(); // sampling mode 5: no encoder layout
+    Decoder dec(oracle::Encode(o));
+    MemoryStream stream;
+    EXPECT_EQ(vltJpgEncoderCreateFromDecoder(&enc, dec.handle(), stream.get(), 1),
+              VLTJPG_ERR_ARGUMENT);
+
+    // A write descriptor naming another decoder is refused.
+    Decoder other(oracle::Encode(oracle::EncodeOptions{}));
+    Decoder source(oracle::Encode(oracle::EncodeOptions{}));
+    ASSERT_EQ(vltJpgEncoderCreateFromDecoder(&enc, source.handle(), stream.get(), 1), 0u);
+    vltJpgEncWriteDesc write{VLTJPG_WRITE_TRANSCODE, 1, 0, 0, other.handle()};
+    EXPECT_EQ(vltJpgEncoderWriteMCUs(enc, &write), VLTJPG_ERR_ARGUMENT);
+    EXPECT_EQ(vltJpgEncoderDestroy(enc), 0u);
+}
+
+} // namespace
