@@ -160,7 +160,9 @@ vltJpgResult JpgEncStreamLayer(JpgEncState *state, vltJpgEncWriteDesc *descripto
     if (!state || !descriptor)
         return VLTJPG_ERR_ARGUMENT;
     JpgEncTranscoder *transcoder = state->transcoder;
-    if (!transcoder || descriptor->data != transcoder->decoder)
+    if (!transcoder)
+        return VLTJPG_ERR_UNSUPPORTED; // an encoder not made from a decoder
+    if (descriptor->data != transcoder->decoder)
         return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = transcoder->decoder;
     state->sourceDecoder = dec;
