@@ -1,5 +1,6 @@
 // Encoder creation and destruction, component layout and image geometry.
 #include "encoder/jpg_bit_writer.h"
+#include "encoder/jpg_enc_index.h"
 #include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_enc_transcode.h"
 #include "encoder/jpg_encoder.h"
@@ -250,6 +251,7 @@ void ReleaseState(JpgEncState *state) {
     ReleaseBitWriter(state);
     JpgEncFree(state, state->workArea);
     JpgEncFree(state, state->transcoder);
+    JpgEncIdxRelease(state);
     for (int t = 0; t < kJpgEncTableCount; ++t) {
         JpgEncFree(state, state->quantTables[t]);
         JpgEncFree(state, state->dcHuffTables[t]);

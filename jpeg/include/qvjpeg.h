@@ -368,8 +368,15 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENCPROP_ROTATION 0x200Bu      /* set (4): 0, 90, 180, 270: transposes the
                                             quantization tables for 90 and 270 */
 #define VLTJPG_ENCPROP_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
-#define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
-#define VLTJPG_ENCPROP_INDEX 0x200Eu         /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* set (4): MCUs per index entry, 0 none; the
+                                            index covers the MCU grid of the image
+                                            size known when it is set */
+#define VLTJPG_ENCPROP_INDEX 0x200Eu         /* get (vltJpgEncIndexBlock): the index block
+                                            (owned by the encoder), the form a decoder
+                                            of the output imports; 0x8040 without one */
+
+/* Value of VLTJPG_ENCPROP_INDEX. */
+typedef vltJpgDecIndexBlock vltJpgEncIndexBlock;
 
 /* Value of VLTJPG_ENCPROP_PROGRESS: called with 100 * MCU row / MCU rows after
  * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF). */

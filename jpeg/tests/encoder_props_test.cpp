@@ -68,18 +68,15 @@ TEST(EncoderProps, QualityAndQualityModeReadBack) {
     EXPECT_EQ(1u, value);
 }
 
-TEST(EncoderProps, ThumbnailAndIndexAreNotAvailable) {
+TEST(EncoderProps, ThumbnailIsNotAvailable) {
     TestEncoder encoder(16, 16, 3, false);
     uint32_t words[2] = {kUntouched, kUntouched};
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_THUMB_SCALE, 2));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, encoder.Set(VLTJPG_ENCPROP_INDEX_INTERVAL, 4));
     vltJpgPlaneSet planes = {nullptr, nullptr};
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED, vltJpgEncoderSetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_BUFFER,
                                                            &planes, sizeof(planes)));
     EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
               vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_THUMB_SIZE, words, 8));
-    EXPECT_EQ(VLTJPG_ERR_UNSUPPORTED,
-              vltJpgEncoderGetProp(encoder.handle, VLTJPG_ENCPROP_INDEX, words, 4));
     EXPECT_EQ(kUntouched, words[0]);
 }
 

@@ -5,6 +5,7 @@
 #include "common/jpg_tables.h"
 #include "decoder_harness.h"
 #include "enc_oracle.h"
+#include "index_support.h"
 #include "jpeg_oracle.h"
 #include "memory_stream.h"
 #include "qvjpeg.h"
@@ -18,11 +19,22 @@ using harness::Decoder;
 struct Transcoded {
     vltJpgResult result = 0;
     std::vector<uint8_t> file;
+    std::vector<uint8_t> index; // the encoder's, when it made one
 };
 
+std::vector<uint8_t> EncoderIndex(vltJpgEncoder enc) {
+    vltJpgEncIndexBlock block{};
+    if (vltJpgEncoderGetProp(enc, VLTJPG_ENCPROP_INDEX, &block, sizeof block) != 0)
+        return {};
+    const auto *bytes = static_cast<const uint8_t *>(block.address);
+    return std::vector<uint8_t>(bytes, bytes + block.size);
+}
+
 // Transcodes the whole image in runs of `runLength` MCUs (runs wrap from
-// row to row), with a quality set on the encoder when `quality` > 0.
-Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t quality = 0) {
+// row to row), with a quality set on the encoder when `quality` > 0 and an
+// index when `indexInterval` > 0.
+Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t quality = 0,
+                     uint32_t indexInterval = 0) {
     Transcoded out;
     MemoryStream stream;
     vltJpgEncoder enc = nullptr;
@@ -31,6 +43,9 @@ Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t
         return out;
     if (quality)
         vltJpgEncoderSetProp(enc, VLTJPG_ENCPROP_QUALITY, &quality, sizeof quality);
+    if (indexInterval)
+        vltJpgEncoderSetProp(enc, VLTJPG_ENCPROP_INDEX_INTERVAL, &indexInterval,
+                             sizeof indexInterval);
     int32_t columns, rows;
     dec.GetPair(VLTJPG_DECPROP_MCU_GRID, &columns, &rows);
     for (int first = 0; first < columns * rows && out.result == 0; first += runLength) {
@@ -43,6 +58,7 @@ Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t
         if (out.result == 0)
             out.result = vltJpgEncoderWriteMCUs(enc, &write);
     }
+    out.index = EncoderIndex(enc);
     vltJpgResult destroyed = vltJpgEncoderDestroy(enc);
     out.result = out.result ? out.result : destroyed;
     out.file = stream.Contents();
@@ -170,6 +186,51 @@ TEST(Transcode, QualityChangeRequantizes) {
                 int was = input.planes[c][b][k] * from[k];
                 int now = output.planes[c][b][k] * to[k];
                 ASSERT_LE(std::abs(was - now), to[k] / 2) << "component " << c << " block " << b;
+            }
+        }
+    }
+}
+
+// The encoder's index of a transcoded file is the block a decoder builds
+// for that file, and imported it gives runs equal to a full decode; the
+// source decoder records its own index on the way.
+TEST(Transcode, IndexesOfBothSidesGiveRandomAccess) {
+    using namespace index_support;
+    int turn = 0;
+    for (const oracle::Sampling &sampling : {oracle::Sampling420(), oracle::Sampling440()}) {
+        for (int restartInterval : {0, 2}) {
+            oracle::EncodeOptions o;
+            o.width = 70;
+            o.height = 41;
+            o.sampling = sampling;
+            o.restartInterval = restartInterval;
+            std::vector<uint8_t> jpeg = oracle::Encode(o);
+            for (uint32_t interval : {1u, 3u, 40u}) {
+                SCOPED_TRACE(oracle::Describe(sampling, 3) + " restart " +
+                             std::to_string(restartInterval) + " interval " +
+                             std::to_string(interval));
+                vltJpgDecoderParams withIndex{};
+                withIndex.indexInterval = interval;
+                Decoder source(jpeg, withIndex);
+                Transcoded out = Transcode(source, 1, 4, 0, interval);
+                ASSERT_EQ(out.result, 0u);
+                Decoder sourceBuilt(jpeg, withIndex);
+                int32_t unused = 0;
+                ASSERT_EQ(vltJpgDecoderGetProp(sourceBuilt.handle(), VLTJPG_DECPROP_BUILD_INDEX,
+                                               &unused, 4),
+                          0u);
+                EXPECT_EQ(ExportBlock(source), ExportBlock(sourceBuilt));
+
+                Decoder built(out.file, withIndex);
+                ASSERT_EQ(vltJpgDecoderGetProp(built.handle(), VLTJPG_DECPROP_BUILD_INDEX, &unused,
+                                               4),
+                          0u);
+                EXPECT_EQ(out.index, ExportBlock(built));
+                Decoder imported(out.file);
+                ASSERT_EQ(Import(imported, out.index), 0u);
+                int scale = 1 << (turn++ % 4);
+                ExpectRandomRunsMatch(imported, oracle::ReadFrameInfo(out.file), scale,
+                                      harness::DecodeImage(out.file, scale), interval);
             }
         }
     }
