@@ -12,7 +12,7 @@
 //  2. lossless transcoding of the whole file: this codec in copy mode
 //     (request mode 0, write mode 0), libjpeg-turbo with
 //     jpeg_read_coefficients and jpeg_write_coefficients.
-#include "decoder_harness.h"
+#include "bench_support.h"
 #include "memory_stream.h"
 #include "qvjpeg.h"
 
@@ -26,25 +26,10 @@
 
 namespace {
 
+using bench::MemoryCallback;
+using bench::MemorySource;
 using Clock = std::chrono::steady_clock;
 constexpr int kRegion = 256;
-
-struct MemorySource {
-    const std::vector<uint8_t> *data;
-    size_t position;
-};
-
-// Reads, seeks from the start and from the end, tells.
-uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument) {
-    auto *source = static_cast<MemorySource *>(stream);
-    if (operation == VLTJPG_STREAM_READ)
-        return harness::ReadFromBytes(*source->data, &source->position,
-                                      static_cast<vltJpgStreamBuffer *>(argument));
-    if (operation == VLTJPG_STREAM_SEEK)
-        return harness::SeekInBytes(source->data->size(), &source->position,
-                                    static_cast<vltJpgStreamSeekArgs *>(argument));
-    return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
-}
 
 vltJpgDecoder OpenDecoder(MemorySource *source, uint32_t indexInterval) {
     vltJpgDecoderParams params{};
@@ -55,41 +40,20 @@ vltJpgDecoder OpenDecoder(MemorySource *source, uint32_t indexInterval) {
     return vltJpgDecoderCreate(&handle, &params) == 0 ? handle : nullptr;
 }
 
-template <typename Run>
-double SecondsPerRun(double seconds, Run run) {
-    run(); // warm up
-    int runs = 0;
-    Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        run();
-        ++runs;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < seconds);
-    return elapsed / runs;
-}
-
-bool ReadFile(const char *path, std::vector<uint8_t> *data) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    std::fseek(file, 0, SEEK_END);
-    long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    data->resize(size > 0 ? static_cast<size_t>(size) : 0);
-    size_t got = std::fread(data->data(), 1, data->size(), file);
-    std::fclose(file);
-    return got == data->size() && !data->empty();
+// A libjpeg-turbo decompressor over `jpeg`, header read.
+void OpenLibjpeg(jpeg_decompress_struct *cinfo, jpeg_error_mgr *jerr,
+                 const std::vector<uint8_t> &jpeg) {
+    cinfo->err = jpeg_std_error(jerr);
+    jpeg_create_decompress(cinfo);
+    jpeg_mem_src(cinfo, jpeg.data(), jpeg.size());
+    jpeg_read_header(cinfo, TRUE);
 }
 
 // The photo as RGB rows.
 std::vector<uint8_t> DecodeRgb(const std::vector<uint8_t> &jpeg, int *width, int *height) {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
+    OpenLibjpeg(&cinfo, &jerr, jpeg);
     cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
     *width = static_cast<int>(cinfo.output_width);
@@ -173,10 +137,7 @@ bool RegionOurs(const std::vector<uint8_t> &jpeg, std::vector<uint8_t> &index, i
 void RegionLibjpeg(const std::vector<uint8_t> &jpeg, int size, std::vector<uint8_t> &out) {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-    jpeg_read_header(&cinfo, TRUE);
+    OpenLibjpeg(&cinfo, &jerr, jpeg);
     cinfo.out_color_space = JCS_YCbCr;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = FALSE;
@@ -238,12 +199,9 @@ size_t TranscodeLibjpeg(const std::vector<uint8_t> &jpeg) {
     jpeg_decompress_struct in;
     jpeg_compress_struct out;
     jpeg_error_mgr inErr, outErr;
-    in.err = jpeg_std_error(&inErr);
+    OpenLibjpeg(&in, &inErr, jpeg);
     out.err = jpeg_std_error(&outErr);
-    jpeg_create_decompress(&in);
     jpeg_create_compress(&out);
-    jpeg_mem_src(&in, jpeg.data(), jpeg.size());
-    jpeg_read_header(&in, TRUE);
     jvirt_barray_ptr *coefficients = jpeg_read_coefficients(&in);
     unsigned char *buffer = nullptr;
     unsigned long length = 0;
@@ -271,7 +229,7 @@ int main(int argc, char **argv) {
             size = std::atoi(argv[arg + 1]) / 16 * 16;
     }
     std::vector<uint8_t> photo;
-    if (arg >= argc || !ReadFile(argv[arg], &photo) || size < kRegion) {
+    if (arg >= argc || !bench::ReadFile(argv[arg], &photo) || size < kRegion) {
         std::fprintf(stderr, "usage: %s [--seconds S] [--size N] photo.jpg\n", argv[0]);
         return 2;
     }
@@ -295,8 +253,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "region decode failed\n");
         return 1;
     }
-    double ours = SecondsPerRun(seconds, [&] { RegionOurs(jpeg, index, size, region); });
-    double theirs = SecondsPerRun(seconds, [&] { RegionLibjpeg(jpeg, size, line); });
+    double ours = 1.0 / bench::Rate(seconds, [&] { RegionOurs(jpeg, index, size, region); });
+    double theirs = 1.0 / bench::Rate(seconds, [&] { RegionLibjpeg(jpeg, size, line); });
     std::printf("region %dx%d bottom right: qv %.3f ms (open + import + read), turbo crop+skip "
                 "%.3f ms, qv %.1fx faster\n",
                 kRegion, kRegion, ours * 1e3, theirs * 1e3, theirs / ours);
@@ -307,8 +265,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     double megapixels = static_cast<double>(size) * size / 1e6;
-    double ourTranscode = SecondsPerRun(seconds, [&] { TranscodeOurs(jpeg); });
-    double theirTranscode = SecondsPerRun(seconds, [&] { TranscodeLibjpeg(jpeg); });
+    double ourTranscode = 1.0 / bench::Rate(seconds, [&] { TranscodeOurs(jpeg); });
+    double theirTranscode = 1.0 / bench::Rate(seconds, [&] { TranscodeLibjpeg(jpeg); });
     std::printf("transcode (copy): qv %.1f Mpx/s (%zu bytes), turbo read/write_coefficients "
                 "%.1f Mpx/s (%zu bytes), ratio %.2f\n",
                 megapixels / ourTranscode, ourBytes, megapixels / theirTranscode,
