@@ -139,6 +139,20 @@ void JpgDecIdxRelease(JpgDecoder *dec) {
     dec->index = nullptr;
 }
 
+void JpgDecIdxForget(JpgDecoder *dec) {
+    JpgDecIndex *index = dec->index;
+    if (!index)
+        return;
+    if (!index->block) {
+        JpgDecIdxRelease(dec);
+        return;
+    }
+    JpgMemSet(index->block + kJpgIndexHeaderBytes, 0, index->blockSize - kJpgIndexHeaderBytes);
+    index->entriesLeft += index->nextEntry;
+    index->nextEntry = 0;
+    index->baseOffset = DataOriginBits(dec);
+}
+
 uint32_t JpgDecIdxExport(JpgDecoder *dec, vltJpgDecIndexBlock *value) {
     if (!dec->index || !dec->index->block)
         return VLTJPG_ERR_NO_INDEX;

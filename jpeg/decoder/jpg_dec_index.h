@@ -9,6 +9,9 @@
 // multi-scan image, makes none and writes 0 back into the record).
 JPG_DEC_HIDDEN uint32_t JpgDecIdxSetUp(JpgDecoder *dec, vltJpgDecoderParams *params);
 JPG_DEC_HIDDEN void JpgDecIdxRelease(JpgDecoder *dec);
+// Another image is bound: the entries of the old one no longer apply. An
+// owned block starts recording afresh, an imported one is let go.
+JPG_DEC_HIDDEN void JpgDecIdxForget(JpgDecoder *dec);
 // Size and address of the block the decoder owns; 0x8040 without one.
 JPG_DEC_HIDDEN uint32_t JpgDecIdxExport(JpgDecoder *dec, vltJpgDecIndexBlock *value);
 // MCU number (row x MCUs per row + column) of the recorded entry that

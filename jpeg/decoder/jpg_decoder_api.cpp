@@ -348,6 +348,7 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
     dec->sofSeen = 0;
     dec->decodeState = kJpgDecReadMarkers;
     uint32_t result = JpgDecBindStream(dec, stream);
+    JpgDecIdxForget(dec);
     // The other stream is another image: its restart interval is its own
     // (0 unless it has a DRI), as an SOI would have set it.
     dec->reader->marker = 0;

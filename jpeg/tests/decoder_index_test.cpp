@@ -178,6 +178,37 @@ TEST(DecoderIndex, EntriesAfterAStuffedByteSkipTheStuffing) {
     ExpectRandomRunsMatch(dec, oracle::ReadFrameInfo(jpeg), 1, harness::DecodeImage(jpeg, 1), 9);
 }
 
+// Another image through vltJpgDecoderDefaultScanlines is indexed afresh,
+// its offsets counted from where its stream stood (past its SOI).
+TEST(DecoderIndex, AnotherImageIsIndexedAfresh) {
+    oracle::EncodeOptions o;
+    std::vector<uint8_t> first = oracle::Encode(o);
+    o.content = oracle::Content::kNoise;
+    harness::VectorStream second;
+    second.data = oracle::Encode(o);
+    second.position = 2;
+    oracle::FrameInfo info = oracle::ReadFrameInfo(first);
+    Decoder dec(first, WithInterval(2));
+    harness::OutputPlanes out(info, 1);
+    ASSERT_EQ(harness::DecodeBands(dec, info, 1, out), 0u);
+    harness::PlanePointers t = out.Origins();
+    int32_t lines = info.height;
+    ASSERT_EQ(vltJpgDecoderDefaultScanlines(dec.handle(), t.planes, t.pitches, nullptr, &lines,
+                                            &second),
+              0u);
+    Decoder fresh(second.data, WithInterval(2));
+    int32_t unused = 0;
+    ASSERT_EQ(vltJpgDecoderGetProp(fresh.handle(), VLTJPG_DECPROP_BUILD_INDEX, &unused, 4), 0u);
+    std::vector<uint8_t> got = ExportBlock(dec);
+    std::vector<uint8_t> expected = ExportBlock(fresh);
+    ASSERT_EQ(got.size(), expected.size());
+    const size_t entries = WordAt(expected, 8);
+    for (size_t e = 0; e < entries; ++e)
+        ASSERT_EQ(WordAt(got, 16 + 4 * e) + 16, WordAt(expected, 16 + 4 * e)) << "entry " << e;
+    EXPECT_TRUE(std::equal(got.begin() + 16 + 4 * entries, got.end(),
+                           expected.begin() + 16 + 4 * entries));
+}
+
 TEST(DecoderIndex, BuildNeedsAnIndex) {
     Decoder dec(MakeJpeg(kSweeps[0], 0, 0));
     int32_t unused = 0;
