@@ -28,7 +28,7 @@ uint32_t NextBitPosition(const JpgDecoder *dec) {
     const JpgHufReader *reader = dec->reader;
     const uint8_t *at = reader->position;
     int32_t used = 8 - reader->bitsLeft;
-    if (reader->marker != 0 && at - 2 >= reader->buffer) {
+    if (reader->marker != 0 && at - reader->buffer >= 2) {
         at -= 2;
         used = 0;
     } else if (used == 8) {

@@ -150,6 +150,9 @@ vltJpgResult JpgEncAdoptDecoder(JpgEncState *state, JpgDecoder *dec, uint32_t hu
         return VLTJPG_ERR_MEMORY;
     transcoder->decoder = dec;
     state->transcoder = transcoder;
+    // The tables are the decoder's, not those of a quality: any quality set
+    // later replaces them (and the blocks are requantized to them).
+    state->quality = 0;
     state->sourceDecoder = dec;
     return VLTJPG_OK;
 }

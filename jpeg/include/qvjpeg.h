@@ -424,7 +424,8 @@ vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *d
  * its handle in the request; the host sets the count again and passes the
  * same five words as a write descriptor in mode 0. Where the encoder's
  * quantization table of a component differs from the decoder's (after a
- * quality change) the coefficients are requantized to it. An MCU holding a
+ * quality change; the quality reads 0 until one is set) the coefficients
+ * are requantized to it. An MCU holding a
  * value the Huffman mode has no code for gives 0x8004 with none of its bits
  * written. The encoder is destroyed before the decoder. */
 vltJpgResult vltJpgEncoderCreateFromDecoder(vltJpgEncoder *encoder, vltJpgDecoder decoder,
