@@ -106,6 +106,41 @@ TEST(Transcode, CoefficientsSurviveEveryLayout) {
     }
 }
 
+// The file with its quantization tables renumbered 0, 1 -> 2, 3 in the DQT
+// segments and in the frame header.
+std::vector<uint8_t> WithTables2And3(std::vector<uint8_t> jpeg) {
+    for (size_t at = 2; at + 4 < jpeg.size() && jpeg[at] == 0xFF;) {
+        uint8_t marker = jpeg[at + 1];
+        size_t length = static_cast<size_t>(jpeg[at + 2] << 8 | jpeg[at + 3]);
+        if (marker == 0xDB) {
+            for (size_t t = at + 4; t < at + 2 + length; t += 65)
+                jpeg[t] += 2;
+        } else if (marker == 0xC0) {
+            for (int c = 0; c < jpeg[at + 9]; ++c)
+                jpeg[at + 12 + 3 * c] += 2;
+        } else if (marker == 0xDA) {
+            break;
+        }
+        at += 2 + length;
+    }
+    return jpeg;
+}
+
+TEST(Transcode, QuantizationTables2And3HaveStorageOfTheirOwn) {
+    std::vector<uint8_t> jpeg = WithTables2And3(oracle::Encode(oracle::EncodeOptions{}));
+    enc_test::Decoded input = enc_test::DecodeCoefficients(jpeg);
+    ASSERT_EQ(input.quantSelector[1], 3);
+    Decoder dec(jpeg);
+    Transcoded out = Transcode(dec, 1, 6);
+    ASSERT_EQ(out.result, 0u);
+    enc_test::Decoded output = enc_test::DecodeCoefficients(out.file);
+    EXPECT_EQ(output.warnings, 0);
+    ExpectSameCoefficients(input, output);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(output.quantTables[output.quantSelector[c]],
+                  input.quantTables[input.quantSelector[c]]);
+}
+
 // A coefficient image whose blocks every mode can code: non-zero values
 // only in a run from position 1 on, all of them small.
 enc_test::CoefImage DenseSmallBlocks(bool oneLongRun) {
