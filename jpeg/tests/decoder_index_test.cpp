@@ -57,8 +57,8 @@ TEST(DecoderIndex, RandomRunsEqualAFullDecode) {
         for (auto [restartInterval, restartRows] : {std::pair{0, 0}, {1, 0}, {5, 0}, {0, 1}}) {
             std::vector<uint8_t> jpeg = MakeJpeg(sweep, restartInterval, restartRows);
             oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
-            std::vector<uint8_t> shifted(100, 0xFF);
-            shifted.insert(shifted.end(), jpeg.begin(), jpeg.end());
+            std::vector<uint8_t> shifted(100 + jpeg.size(), 0xFF);
+            std::copy(jpeg.begin(), jpeg.end(), shifted.begin() + 100);
             for (uint32_t interval : {1u, 3u, 40u}) {
                 int scale = scales[turn++ % 4];
                 SCOPED_TRACE(oracle::Describe(sweep.sampling, sweep.components) + " restart " +
