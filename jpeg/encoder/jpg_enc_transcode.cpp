@@ -11,9 +11,12 @@
 
 struct JpgEncTranscoder {
     JpgDecoder *decoder;
+    uint32_t huffmanMode;
     // Step sizes of the decoder's table of each component where they
     // differ from the encoder's, else null.
     const uint16_t *requantizeFrom[kJpgEncMaxComponents];
+    // Every MCU of the run is coded in a dry run first (see PrepareRun).
+    bool dryRunAlways;
     int16_t blocks[kJpgEncMaxBlocksPerMcu * 64];
 };
 
@@ -53,18 +56,66 @@ void AdoptHuffmanTables(JpgEncState *state, const JpgDecoder *dec) {
     }
 }
 
+// False for a derived code table the builder refused (it has no code at
+// all).
+bool HasCodes(const JpgHuffCode *codes, uint32_t count) {
+    for (uint32_t s = 0; s < count; ++s) {
+        if (codes[s].length != 0)
+            return true;
+    }
+    return false;
+}
+
 // Notes, for the run about to start, which components need their
-// coefficients requantized from the decoder's steps to the encoder's.
-void PrepareRequantization(JpgEncState *state, JpgEncTranscoder *transcoder) {
+// coefficients requantized from the decoder's steps to the encoder's, and
+// whether the tables can code every MCU that stays within the values of
+// 8-bit baseline data: the full standard tables can; the decoder's own
+// tables can for the very symbols they decoded (same values, same DC
+// predictions), unless requantization changes them or one of them was
+// refused by the code table builder; the clipped tables cannot.
+void PrepareRun(JpgEncState *state, JpgEncTranscoder *transcoder) {
     const JpgDecoder *dec = transcoder->decoder;
+    bool requantizing = false;
+    bool tablesBuilt = true;
     for (int32_t i = 0; i < state->componentCount; ++i) {
+        const JpgEncComponent *component = state->components[i];
         const uint16_t *from = dec->quantTables[dec->components[i]->quantTable]->values;
-        const uint16_t *to = state->quantTables[state->components[i]->quantSelector]->values;
+        const uint16_t *to = state->quantTables[component->quantSelector]->values;
         bool same = true;
         for (int k = 0; k < 64 && same; ++k)
             same = from[k] == to[k];
         transcoder->requantizeFrom[i] = same ? nullptr : from;
+        requantizing = requantizing || !same;
+        const JpgBitWriter *writer = state->bitWriter;
+        tablesBuilt = tablesBuilt &&
+                      HasCodes(writer->dcCodes[component->dcSelector & 3], kJpgDcCodeCount) &&
+                      HasCodes(writer->acCodes[component->acSelector & 3], kJpgAcCodeCount);
     }
+    bool decoderTables = JpgEncKeepsDecoderHuffman(transcoder->huffmanMode);
+    transcoder->dryRunAlways =
+        transcoder->huffmanMode == 2 || !tablesBuilt || (decoderTables && requantizing);
+}
+
+// True when every AC value has at most 10 bits and every DC difference at
+// most 11, as in 8-bit baseline data.
+bool WithinBaselineRange(const JpgEncState *state, const int16_t *blocks) {
+    int32_t predictors[kJpgEncMaxComponents];
+    for (int32_t i = 0; i < state->componentCount; ++i)
+        predictors[i] = state->components[i]->dcPredictor;
+    int32_t low = 0;  // of the AC values, gathered without branches so
+    int32_t high = 0; // that the loop vectorizes
+    for (int32_t b = 0; b < state->blocksPerMcu; ++b, blocks += 64) {
+        int32_t &predictor = predictors[state->blockComponents[b]->index];
+        int32_t diff = blocks[0] - predictor;
+        predictor = blocks[0];
+        if (diff < -2047 || diff > 2047)
+            return false;
+        for (int k = 1; k < 64; ++k) {
+            low = blocks[k] < low ? blocks[k] : low;
+            high = blocks[k] > high ? blocks[k] : high;
+        }
+    }
+    return low >= -1023 && high <= 1023;
 }
 
 // round(v * from / to), symmetric about zero.
@@ -149,6 +200,7 @@ vltJpgResult JpgEncAdoptDecoder(JpgEncState *state, JpgDecoder *dec, uint32_t hu
     if (!transcoder)
         return VLTJPG_ERR_MEMORY;
     transcoder->decoder = dec;
+    transcoder->huffmanMode = huffmanMode;
     state->transcoder = transcoder;
     // The tables are the decoder's, not those of a quality: any quality set
     // later replaces them (and the blocks are requantized to them).
@@ -170,7 +222,7 @@ vltJpgResult JpgEncStreamLayer(JpgEncState *state, vltJpgEncWriteDesc *descripto
     JpgDecoder *dec = transcoder->decoder;
     state->sourceDecoder = dec;
     state->bitWriter->spectralEnd = 63;
-    PrepareRequantization(state, transcoder);
+    PrepareRun(state, transcoder);
     BindDecoderOutput(dec, transcoder);
     return JpgEncDataLayer(state, descriptor);
 }
@@ -199,7 +251,12 @@ vltJpgResult JpgEncStreamMCU(JpgEncState *state, int32_t column, int32_t row) {
     result = JpgEncRestartStep(state);
     if (result != VLTJPG_OK)
         return result;
-    if (!McuCodable(state, transcoder->blocks))
+    // A dry run makes sure before any bit of the MCU is written where the
+    // tables may lack a code: always with some tables, else after damaged
+    // data (blocks cut short by a marker) or for values out of range.
+    bool dryRun = transcoder->dryRunAlways || dec->reader->marker != 0 ||
+                  !WithinBaselineRange(state, transcoder->blocks);
+    if (dryRun && !McuCodable(state, transcoder->blocks))
         return VLTJPG_ERR_CATEGORY;
     block = transcoder->blocks;
     for (int32_t b = 0; b < state->blocksPerMcu && result == VLTJPG_OK; ++b, block += 64)
