@@ -49,7 +49,8 @@ TEST(EncoderPropConvention, WrongValueSizesAreRefused) {
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderGetProp(encoder.handle, 0x2001, words, 8));
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderGetProp(encoder.handle, 0x200C, words, 2));
     EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderGetProp(encoder.handle, 0x2005, words, 4));
-    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderGetProp(encoder.handle, 0x200E, words, 8));
+    // The index takes its own two-word record, never one word.
+    EXPECT_EQ(VLTJPG_ERR_ARGUMENT, vltJpgEncoderGetProp(encoder.handle, 0x200E, words, 4));
 }
 
 TEST(EncoderProps, QualityAndQualityModeReadBack) {
