@@ -417,17 +417,18 @@ vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *d
  * the decoder's frame, quantization tables and restart interval. Huffman
  * mode 0 codes with the Annex K tables, 2 with the Annex K DC tables and
  * the clipped AC tables (end of block, runs 0..3 of sizes 1..10), any other
- * mode with the decoder's own tables. A decoder of a multi-scan image, or
- * of a sampling layout the encoder has no mode for, gives 0x8008 (0x8001
- * for sampling mode 5). Then, run by run in raster order from MCU (0, 0):
+ * mode with the decoder's own tables. A decoder of a multi-scan image gives
+ * 0x8008, one of sampling mode 5 (a layout the encoder has no mode for)
+ * 0x8001. Then, run by run in raster order from MCU (0, 0):
  * vltJpgDecoderReadMCUs in request mode 0 positions the decoder and stores
  * its handle in the request; the host sets the count again and passes the
  * same five words as a write descriptor in mode 0. Where the encoder's
  * quantization table of a component differs from the decoder's (after a
  * quality change; the quality reads 0 until one is set) the coefficients
- * are requantized to it. An MCU holding a
- * value the Huffman mode has no code for gives 0x8004 with none of its bits
- * written. The encoder is destroyed before the decoder. */
+ * are requantized to it. An MCU holding a value the Huffman mode has no
+ * code for gives 0x8004 with none of its bits written; a run past the
+ * decoder's last MCU gives 0x8010. The encoder is destroyed before the
+ * decoder. */
 vltJpgResult vltJpgEncoderCreateFromDecoder(vltJpgEncoder *encoder, vltJpgDecoder decoder,
                                             void *stream, uint32_t huffmanMode);
 
