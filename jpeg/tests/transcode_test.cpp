@@ -232,11 +232,20 @@ TEST(Transcode, IndexesOfBothSidesGiveRandomAccess) {
                 SCOPED_TRACE(oracle::Describe(sampling, 3) + " restart " +
                              std::to_string(restartInterval) + " interval " +
                              std::to_string(interval));
-                vltJpgDecoderParams withIndex{};
+                // The encoder allocates through the decoder's host callbacks,
+                // with the decoder's context, and gives every block back.
+                harness::CountingAllocator allocator;
+                vltJpgDecoderParams withIndex = harness::WithAllocator(&allocator);
                 withIndex.indexInterval = interval;
                 Decoder source(jpeg, withIndex);
+                int decoderAllocations = allocator.allocations;
+                size_t decoderBlocks = allocator.live.size();
                 Transcoded out = Transcode(source, 1, 4, 0, interval);
                 ASSERT_EQ(out.result, 0u);
+                EXPECT_GT(allocator.allocations, decoderAllocations);
+                EXPECT_EQ(allocator.live.size(), decoderBlocks);
+                withIndex = vltJpgDecoderParams{};
+                withIndex.indexInterval = interval;
                 Decoder sourceBuilt(jpeg, withIndex);
                 int32_t unused = 0;
                 ASSERT_EQ(vltJpgDecoderGetProp(sourceBuilt.handle(), VLTJPG_DECPROP_BUILD_INDEX,
