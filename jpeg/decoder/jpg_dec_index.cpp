@@ -180,8 +180,10 @@ uint32_t JpgDecIdxResume(JpgDecoder *dec, int32_t column, int32_t row) {
     uint32_t result = JpgHufReset(dec->reader, JpgIndexOffset(index, entry) + index->baseOffset);
     if (result != VLTJPG_OK)
         return result;
-    for (int32_t k = 0; k < dec->scanComponentCount; ++k)
-        dec->scanComponents[k]->dcPredictor = JpgIndexDcValue(index, entry, static_cast<uint32_t>(k));
+    for (int32_t k = 0; k < dec->scanComponentCount; ++k) {
+        dec->scanComponents[k]->dcPredictor =
+            JpgIndexDcValue(index, entry, static_cast<uint32_t>(k));
+    }
     dec->mcuColumn = column - column % static_cast<int32_t>(index->interval);
     dec->mcuRow = row;
     return VLTJPG_OK;

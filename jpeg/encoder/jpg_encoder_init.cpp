@@ -296,7 +296,8 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     state->componentCount = state->samplingMode == kGreySampling ? 1 : 3;
     state->thumbScale = -1;
     state->quality = kJpgDefaultQuality;
-    vltJpgResult result = BuildEncoder(state, info, static_cast<JpgDecoder *>(decoder), huffmanMode);
+    auto *source = static_cast<JpgDecoder *>(decoder);
+    vltJpgResult result = BuildEncoder(state, info, source, huffmanMode);
     if (result != 0) {
         ReleaseState(state);
         return result;

@@ -52,7 +52,8 @@ Transcoded Transcode(Decoder &dec, uint32_t huffmanMode, int runLength, uint32_t
         vltJpgDecoderRequest request{VLTJPG_REQUEST_HANDOVER, 0, first % columns, first / columns,
                                      nullptr};
         out.result = vltJpgDecoderReadMCUs(dec.handle(), &request);
-        vltJpgEncWriteDesc write{VLTJPG_WRITE_TRANSCODE, std::min(runLength, columns * rows - first),
+        int count = std::min(runLength, columns * rows - first);
+        vltJpgEncWriteDesc write{VLTJPG_WRITE_TRANSCODE, count,
                                  static_cast<uint32_t>(request.startColumn),
                                  static_cast<uint32_t>(request.startRow), request.planeSet};
         if (out.result == 0)
