@@ -1,10 +1,13 @@
-// What the encoder benchmarks share: the command line (rounds and photo
-// paths) and the timing loop.
+// Shared by the benchmarks: the command line (rounds and photo paths), JPEG
+// bytes in memory behind the codec's stream callback, and the timing loops.
 #ifndef QVJPEG_BENCH_BENCH_SUPPORT_H
 #define QVJPEG_BENCH_BENCH_SUPPORT_H
 
-#include <algorithm>
+#include "decoder_harness.h"
+#include "qvjpeg.h"
+
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +48,39 @@ template <typename Work, typename Result> double TimePerRun(Work work, Result &r
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     } while (elapsed < kMinSeconds);
     return elapsed / runs;
+}
+
+// Runs `run` once to warm up, then repeatedly for about `seconds`; returns
+// the runs per second.
+template <typename Run> double Rate(double seconds, Run run) {
+    using Clock = std::chrono::steady_clock;
+    run();
+    int runs = 0;
+    Clock::time_point start = Clock::now();
+    double elapsed = 0;
+    do {
+        run();
+        ++runs;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return runs / elapsed;
+}
+
+struct MemorySource {
+    const std::vector<uint8_t> *data;
+    size_t position;
+};
+
+// Reads, seeks (from the start, the end or the position) and tells.
+inline uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument) {
+    auto *source = static_cast<MemorySource *>(stream);
+    if (operation == VLTJPG_STREAM_READ)
+        return harness::ReadFromBytes(*source->data, &source->position,
+                                      static_cast<vltJpgStreamBuffer *>(argument));
+    if (operation == VLTJPG_STREAM_SEEK)
+        return harness::SeekInBytes(source->data->size(), &source->position,
+                                    static_cast<vltJpgStreamSeekArgs *>(argument));
+    return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
 }
 
 } // namespace bench

@@ -7,11 +7,11 @@
 // raw_data_out and the islow IDCT); throughput is counted in full-size
 // megapixels per second. Files this decoder refuses are reported and
 // skipped.
+#include "bench_support.h"
 #include "decoder_harness.h"
 #include "libjpeg_decompressor.h"
 #include "qvjpeg.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -21,23 +21,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct MemorySource {
-    const std::vector<uint8_t> *data;
-    size_t position;
-};
-
-uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument) {
-    auto *source = static_cast<MemorySource *>(stream);
-    if (operation == VLTJPG_STREAM_READ)
-        return harness::ReadFromBytes(*source->data, &source->position,
-                                      static_cast<vltJpgStreamBuffer *>(argument));
-    if (operation == VLTJPG_STREAM_SEEK)
-        return harness::SeekInBytes(source->data->size(), &source->position,
-                                    static_cast<vltJpgStreamSeekArgs *>(argument));
-    return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
-}
+using bench::MemoryCallback;
+using bench::MemorySource;
+using bench::Rate;
 
 struct Planes {
     std::vector<std::vector<uint8_t>> storage;
@@ -90,21 +76,6 @@ void DecodeLibjpeg(const std::vector<uint8_t> &jpeg, int denominator, Planes &pl
     oracle::StartRawOutput(decompressor.cinfo, denominator);
     oracle::ReadRawRows(decompressor.cinfo, planes.pointers, planes.pitches);
     jpeg_finish_decompress(&decompressor.cinfo);
-}
-
-// Runs `decode` repeatedly for about `seconds` and returns decodes/second.
-template <typename Decode>
-double Rate(double seconds, Decode decode) {
-    decode(); // warm up
-    int runs = 0;
-    Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        decode();
-        ++runs;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < seconds);
-    return runs / elapsed;
 }
 
 bool FrameSize(const std::vector<uint8_t> &jpeg, int *width, int *height) {

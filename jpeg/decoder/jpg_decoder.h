@@ -103,6 +103,7 @@ struct JpgDecoder {
     JpgDecComponent *components[kJpgDecMaxComponents];
     JpgHufReader *reader;
     JpgDecIndex *index;
+    uint32_t dataOrigin;      // stream offset of the JPEG data's first byte
 
     // Scan and position.
     int32_t scanMaxV;

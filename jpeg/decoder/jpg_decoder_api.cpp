@@ -1,6 +1,7 @@
 // Public decoder entry points: creation, properties, scanline bands and
 // MCU runs.
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_index.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
 #include "decoder/jpg_idct.h"
@@ -187,23 +188,52 @@ uint32_t SkipMcus(JpgDecoder *dec, int32_t count) {
     return JpgDecDataLayer(dec, &skip);
 }
 
+bool Decoding(const JpgDecoder *dec) {
+    return dec->decodeState == kJpgDecDecodingMcus || dec->decodeState == kJpgDecScanHeaderRead;
+}
+
 // Moves the decoder to MCU (column, row) of the scan: forward by decoding
-// without output, backward by rewinding to the scan's data start.
+// without output, from the recorded index entry in front of it when that
+// lies ahead of the decoder (or the decoder cannot go on), else backward
+// by rewinding to the scan's data start.
 uint32_t PositionAt(JpgDecoder *dec, int32_t column, int32_t row) {
     int32_t target = row * dec->mcusPerRow + column;
     int32_t current = dec->mcuRow * dec->mcusPerRow + dec->mcuColumn;
-    int32_t skip = target - current;
-    bool finished = dec->decodeState != kJpgDecDecodingMcus &&
-                    dec->decodeState != kJpgDecScanHeaderRead;
-    if (skip < 0 || finished) {
-        uint32_t result = Rewind(dec);
-        if (result != VLTJPG_OK)
-            return result;
-        skip = target;
-    }
+    bool continuing = Decoding(dec) && current <= target;
+    int32_t entry = JpgDecIdxEntryStart(dec, column, row);
+    uint32_t result = VLTJPG_OK;
+    if (entry >= 0 && (entry > current || !continuing))
+        result = JpgDecIdxResume(dec, column, row);
+    else if (!continuing)
+        result = Rewind(dec);
+    if (result != VLTJPG_OK)
+        return result;
     dec->decodeState = kJpgDecDecodingMcus;
     SetRestartCounters(dec);
-    return SkipMcus(dec, skip);
+    return SkipMcus(dec, target - (dec->mcuRow * dec->mcusPerRow + dec->mcuColumn));
+}
+
+// Decodes the whole image without output so that every index entry gets
+// recorded; the decoder is left at the end of the image.
+uint32_t BuildIndex(JpgDecoder *dec) {
+    if (!dec->index)
+        return VLTJPG_ERR_ARGUMENT;
+    if (dec->multiScanMode != kJpgDecSingleScan)
+        return VLTJPG_ERR_UNSUPPORTED;
+    uint32_t result = Rewind(dec);
+    if (result != VLTJPG_OK)
+        return result;
+    dec->decodeState = kJpgDecDecodingMcus;
+    SetRestartCounters(dec);
+    int32_t savedMode = dec->outputMode;
+    dec->outputMode = kJpgDecOutputStream;
+    result = dec->routines.decode(dec, dec->width, dec->height);
+    dec->outputMode = savedMode;
+    return result;
+}
+
+uint32_t SetIndex(JpgDecoder *dec, const void *value) {
+    return JpgDecSetIndexInfo(dec, static_cast<const vltJpgDecIndexBlock *>(value));
 }
 
 uint32_t ConfigureRequest(JpgDecoder *dec, const JpgDecRequest *request) {
@@ -260,14 +290,14 @@ vltJpgResult vltJpgDecoderGetProp(vltJpgDecoder handle, uint32_t id, void *value
         return VLTJPG_ERR_ARGUMENT;
     JpgDecoder *dec = FromHandle(handle);
     if (id == VLTJPG_DECPROP_BUILD_INDEX)
-        return VLTJPG_ERR_ARGUMENT; // no index control record exists
+        return BuildIndex(dec);
     uint32_t expected = GetSize(id);
     if (expected == 0)
         return VLTJPG_OK;
     if (size != expected)
         return VLTJPG_ERR_ARGUMENT;
     if (id == VLTJPG_DECPROP_INDEX)
-        return VLTJPG_ERR_NO_INDEX;
+        return JpgDecIdxExport(dec, static_cast<vltJpgDecIndexBlock *>(value));
     if (expected == 4)
         return GetWord(dec, id, static_cast<int32_t *>(value));
     return GetPair(dec, id, value);
@@ -283,7 +313,7 @@ vltJpgResult vltJpgDecoderSetProp(vltJpgDecoder handle, uint32_t id, void *value
     case VLTJPG_DECPROP_PROGRESS:
         return size == sizeof(vltJpgDecProgress) ? SetProgress(dec, value) : VLTJPG_ERR_ARGUMENT;
     case VLTJPG_DECPROP_INDEX:
-        return size == sizeof(vltJpgDecIndexBlock) ? VLTJPG_ERR_UNSUPPORTED : VLTJPG_ERR_ARGUMENT;
+        return size == sizeof(vltJpgDecIndexBlock) ? SetIndex(dec, value) : VLTJPG_ERR_ARGUMENT;
     case VLTJPG_DECPROP_STREAM:
         return size == sizeof(void *) ? SetStream(dec, value) : VLTJPG_ERR_ARGUMENT;
     default:
@@ -321,6 +351,7 @@ vltJpgResult vltJpgDecoderDefaultScanlines(vltJpgDecoder handle, uint8_t **plane
     dec->sofSeen = 0;
     dec->decodeState = kJpgDecReadMarkers;
     uint32_t result = JpgDecBindStream(dec, stream);
+    JpgDecIdxForget(dec);
     // The other stream is another image: its restart interval is its own
     // (0 unless it has a DRI), as an SOI would have set it.
     dec->reader->marker = 0;

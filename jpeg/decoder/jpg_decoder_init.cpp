@@ -2,6 +2,7 @@
 // owns through the memory glue, installs the routine table and parses the
 // header, so that a decoder that exists always describes a decodable image.
 #include "decoder/jpg_dec_component.h"
+#include "decoder/jpg_dec_index.h"
 #include "decoder/jpg_dec_scan.h"
 #include "decoder/jpg_decoder.h"
 #include "decoder/jpg_huff_reader.h"
@@ -110,7 +111,7 @@ void InstallRoutines(JpgDecoder *dec) {
     for (int32_t mode = 1; mode < 4; ++mode)
         r.runDriver[mode] = JpgDecDataLayer;
     r.stuff = JpgDecStuff;
-    r.indexUpdate = nullptr; // no random-access index in this version
+    r.indexUpdate = JpgDecIdxUpdate;
 
     JpgHufReader *reader = dec->reader;
     reader->naturalOrder = jpg_natural_order;
@@ -168,10 +169,10 @@ uint32_t BuildDecoder(JpgDecoder *dec, vltJpgDecoderParams *params) {
         return result;
     if (!HeaderComplete(dec))
         return VLTJPG_ERR_DATA;
-    params->indexInterval = 0; // no index is made
-    if (dec->multiScanMode != kJpgDecSingleScan)
-        return JpgDecSetupMultiScan(dec, truncated);
-    return VLTJPG_OK;
+    result = JpgDecIdxSetUp(dec, params);
+    if (result != VLTJPG_OK || dec->multiScanMode == kJpgDecSingleScan)
+        return result;
+    return JpgDecSetupMultiScan(dec, truncated);
 }
 
 void FreeDerivedTables(JpgDecoder *dec) {
@@ -194,6 +195,7 @@ uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream) {
         origin = 0;
     uint32_t result = JpgDecHufInit(reader, stream);
     reader->bufferOrigin = origin;
+    dec->dataOrigin = origin;
     return result;
 }
 
@@ -221,6 +223,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
         JpgDecFree(dec, dec->reader);
     }
     JpgDecFreeScans(dec);
+    JpgDecIdxRelease(dec);
     JpgDecFree(dec, dec->blockArea);
     JpgDecFree(dec, dec->quantTables[0]);
     JpgDecFree(dec, dec->dcDefs[0]);

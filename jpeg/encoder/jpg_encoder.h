@@ -13,6 +13,7 @@
 #include <cstdint>
 
 struct JpgEncIndexControl; // random-access index bookkeeping
+struct JpgEncTranscoder;   // block buffer of a transcoding encoder
 struct JpgEncState;
 
 // Largest number of components, blocks per MCU and tables of each kind.
@@ -130,6 +131,7 @@ struct JpgEncState {
     JpgHuffTable *acHuffTables[kJpgEncTableCount];
     int32_t *dequantTables[kJpgEncTableCount];
     void *sourceDecoder;
+    JpgEncTranscoder *transcoder;
     uint32_t headerOnCreate;
     uint32_t qualityMode;
     uint32_t jfifWanted;

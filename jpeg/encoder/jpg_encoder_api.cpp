@@ -1,4 +1,5 @@
 // Public encoder entry points: creation, destruction and properties.
+#include "encoder/jpg_enc_index.h"
 #include "encoder/jpg_enc_tables.h"
 #include "encoder/jpg_encoder.h"
 
@@ -84,9 +85,8 @@ vltJpgResult SetWordProperty(JpgEncState *state, uint32_t id, uint32_t word) {
         return JpgEncRotateDQT(state, word);
     case VLTJPG_ENCPROP_QUALITY_MODE:
         return JpgEncSetQualityMode(state, word);
-    default:
-        // The index comes with a later release.
-        return VLTJPG_ERR_UNSUPPORTED;
+    default: // VLTJPG_ENCPROP_INDEX_INTERVAL
+        return JpgEncSetIndexInterval(state, word);
     }
 }
 
@@ -191,8 +191,9 @@ vltJpgResult vltJpgEncoderGetProp(vltJpgEncoder encoder, uint32_t id, void *valu
         return 0;
     }
     case VLTJPG_ENCPROP_INDEX:
-        // The size checked is one word although two are written.
-        return size != sizeof(uint32_t) ? VLTJPG_ERR_ARGUMENT : VLTJPG_ERR_UNSUPPORTED;
+        if (size != sizeof(vltJpgEncIndexBlock))
+            return VLTJPG_ERR_ARGUMENT;
+        return JpgEncIdxExport(state, static_cast<vltJpgEncIndexBlock *>(value));
     default:
         return 0;
     }

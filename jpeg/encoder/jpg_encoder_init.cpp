@@ -1,7 +1,9 @@
 // Encoder creation and destruction, component layout and image geometry.
 #include "decoder/jpg_idct.h"
 #include "encoder/jpg_bit_writer.h"
+#include "encoder/jpg_enc_index.h"
 #include "encoder/jpg_enc_tables.h"
+#include "encoder/jpg_enc_transcode.h"
 #include "encoder/jpg_encoder.h"
 #include "encoder/jpg_fdct.h"
 
@@ -83,10 +85,19 @@ void CopyHuffTable(JpgHuffTable *record, const uint8_t *bits, const uint8_t *val
         JpgMemCopy(record->values, values, count);
 }
 
-void InstallStandardHuffTables(JpgEncState *state) {
+// The Annex K tables; with `clipped` the AC tables of a transcoding
+// encoder's Huffman mode 2 instead of K.5 and K.6.
+void InstallStandardHuffTables(JpgEncState *state, bool clipped) {
     CopyHuffTable(state->dcHuffTables[0], jpg_bits_dc_luminance, jpg_val_dc_luminance);
-    CopyHuffTable(state->acHuffTables[0], jpg_bits_ac_luminance, jpg_val_ac_luminance);
     CopyHuffTable(state->dcHuffTables[1], jpg_bits_dc_chrominance, jpg_val_dc_chrominance);
+    if (clipped) {
+        CopyHuffTable(state->acHuffTables[0], jpg_bits_ac_luminance_clip,
+                      jpg_val_ac_luminance_clip);
+        CopyHuffTable(state->acHuffTables[1], jpg_bits_ac_chrominance_clip,
+                      jpg_val_ac_chrominance_clip);
+        return;
+    }
+    CopyHuffTable(state->acHuffTables[0], jpg_bits_ac_luminance, jpg_val_ac_luminance);
     CopyHuffTable(state->acHuffTables[1], jpg_bits_ac_chrominance, jpg_val_ac_chrominance);
 }
 
@@ -198,6 +209,8 @@ void InstallRoutines(JpgEncState *state) {
     state->mcuEncoders[kJpgLayerCoefficients] = JpgEncCoefMCU;
     state->mcuEncoders[kJpgLayerYCbCr] = JpgEncYCbCrMCU;
     state->mcuEncoders[kJpgLayerRGB] = JpgEncRGBMCU;
+    state->mcuEncoders[kJpgLayerDecoderBlocks] = JpgEncStreamMCU;
+    state->layerEncoders[kJpgLayerDecoderBlocks] = JpgEncStreamLayer;
     state->edgeMcuEncoder = JpgEncYCbCrLastMCU;
     state->transform = JpgFDCTQ_ARMV6;
     state->encodeBlock = JpgEncBlock_ARMV5;
@@ -226,8 +239,10 @@ void CopyCreationRecord(JpgEncState *state, const vltJpgEncCreateInfo *info, voi
     state->headerStream = info->stream;
 }
 
-// Everything after the state record itself: records, writer, tables.
-vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
+// Everything after the state record itself: records, writer, tables; a
+// transcoding encoder takes its tables from the decoder.
+vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info, JpgDecoder *decoder,
+                          uint32_t huffmanMode) {
     if (!AllocComponents(state))
         return VLTJPG_ERR_MEMORY;
     vltJpgResult result = JpgEncSetCompInfo(state, info->width, info->height);
@@ -238,12 +253,18 @@ vltJpgResult BuildEncoder(JpgEncState *state, const vltJpgEncCreateInfo *info) {
         !AllocTableRecords(state) || !AllocRgbMcuBuffer(state))
         return VLTJPG_ERR_MEMORY;
     JpgEncHufInit(state->bitWriter, info->stream);
+    if (decoder) {
+        result = JpgEncAdoptDecoder(state, decoder, huffmanMode);
+        if (result != 0)
+            return result;
+    }
     PointComponentsAtTables(state);
     InstallRoutines(state);
-    result = JpgSetQuality(state, kJpgDefaultQuality);
+    result = decoder ? JpgEncCreateQuantScale(state) : JpgSetQuality(state, kJpgDefaultQuality);
     if (result != 0)
         return result;
-    InstallStandardHuffTables(state);
+    if (!decoder || !JpgEncKeepsDecoderHuffman(huffmanMode))
+        InstallStandardHuffTables(state, decoder && huffmanMode == 2);
     JpgEncCreateHuffTable(state);
     if (!state->headerOnCreate)
         return 0;
@@ -256,6 +277,8 @@ void ReleaseState(JpgEncState *state) {
     JpgEncFree(state, state->components[0]); // all records in one block
     ReleaseBitWriter(state);
     JpgEncFree(state, state->workArea);
+    JpgEncFree(state, state->transcoder);
+    JpgEncIdxRelease(state);
     for (int t = 0; t < kJpgEncTableCount; ++t) {
         JpgEncFree(state, state->quantTables[t]);
         JpgEncFree(state, state->dcHuffTables[t]);
@@ -284,12 +307,9 @@ extern "C" {
 
 vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void *decoder,
                         uint32_t huffmanMode) {
-    (void)huffmanMode; // chooses the tables of a transcoding encoder
     if (!out || !info)
         return VLTJPG_ERR_ARGUMENT;
     *out = nullptr;
-    if (decoder)
-        return VLTJPG_ERR_UNSUPPORTED; // transcoding is not available yet
     void **slots = nullptr;
     if (!JpgMemCreateSlots(info->alloc, &slots))
         return VLTJPG_ERR_MEMORY;
@@ -316,7 +336,8 @@ vltJpgResult JpgEncInit(JpgEncState **out, const vltJpgEncCreateInfo *info, void
     state->thumbScale = -1;
     state->quality = kJpgDefaultQuality;
     state->qualityStamp = 1;
-    vltJpgResult result = BuildEncoder(state, info);
+    auto *source = static_cast<JpgDecoder *>(decoder);
+    vltJpgResult result = BuildEncoder(state, info, source, huffmanMode);
     if (result != 0) {
         ReleaseState(state);
         return result;

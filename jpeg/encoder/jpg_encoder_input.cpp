@@ -1,6 +1,7 @@
 // Input binding: bands of lines, whole images onto another stream and MCU
 // runs, each placed onto the component records before the loops run.
 #include "encoder/jpg_enc_placement.h"
+#include "encoder/jpg_enc_transcode.h"
 #include "encoder/jpg_encoder.h"
 
 namespace {
@@ -80,6 +81,8 @@ vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *de
         return VLTJPG_ERR_ARGUMENT;
     const auto *planeSet = static_cast<const vltJpgPlaneSet *>(descriptor->data);
     switch (descriptor->mode) {
+    case VLTJPG_WRITE_TRANSCODE:
+        return JpgEncCheckTranscodeSource(state, descriptor->data);
     case VLTJPG_WRITE_COEFFICIENTS:
         if (!planeSet || !planeSet->planes || !planeSet->pitches)
             return VLTJPG_ERR_ARGUMENT;
@@ -87,7 +90,7 @@ vltJpgResult JpgEncSetWriteProp(JpgEncState *state, const vltJpgEncWriteDesc *de
     case VLTJPG_WRITE_YCBCR:
         return JpgEncBindSampleRun(state, descriptor);
     default:
-        return VLTJPG_ERR_UNSUPPORTED; // transcoding and RGB runs are not bound here
+        return VLTJPG_ERR_UNSUPPORTED; // RGB runs are not bound
     }
 }
 

@@ -465,9 +465,31 @@ class BlockCoder {
     const JpgHuffCode *ac_;
 };
 
-// The whole block: DC difference, AC run/size symbols, end of block, then
-// the due-flush test. On a value the tables cannot code the bits coded so
-// far stay in the buffer and the block ends with 0x8004.
+// The symbols of one block into a coder: DC difference, AC run/size
+// symbols, end of block. Sets *lastCoded to the last position coded.
+template <typename Coder, typename Scan>
+vltJpgResult CodeBlockSymbols(Coder &coder, const JpgBitWriter *writer, const int16_t *block,
+                              int32_t diff, uint32_t *lastCoded) {
+    *lastCoded = 0;
+    vltJpgResult result = coder.Dc(diff);
+    if (result == kCodeOk) {
+        Scan scan(block, writer->zigzag, writer->spectralEnd < 63 ? writer->spectralEnd : 63);
+        uint32_t run;
+        int32_t v;
+        while (scan.Next(run, v) && (result = coder.Ac(run, v)) == kCodeOk) {
+        }
+        *lastCoded = scan.Last();
+    }
+    // Position 63 coded ends the block by itself; anything else needs EOB.
+    if (result == kCodeOk && *lastCoded != 63) {
+        result = coder.EndOfBlock();
+    }
+    return result;
+}
+
+// The whole block: its symbols, then the due-flush test. On a value the
+// tables cannot code the bits coded so far stay in the buffer and the
+// block ends with 0x8004.
 template <typename Sink, typename Category, typename Scan>
 vltJpgResult EncodeBlock(JpgBitWriter *writer, const int16_t *block, JpgEncComponent *component) {
     Sink sink(writer);
@@ -477,19 +499,8 @@ vltJpgResult EncodeBlock(JpgBitWriter *writer, const int16_t *block, JpgEncCompo
     int32_t diff = block[0] - component->dcPredictor;
     component->dcPredictor = block[0];
     uint32_t lastCoded = 0;
-    vltJpgResult result = coder.Dc(diff);
-    if (result == kCodeOk) {
-        Scan scan(block, writer->zigzag, writer->spectralEnd < 63 ? writer->spectralEnd : 63);
-        uint32_t run;
-        int32_t v;
-        while (scan.Next(run, v) && (result = coder.Ac(run, v)) == kCodeOk) {
-        }
-        lastCoded = scan.Last();
-    }
-    // Position 63 coded ends the block by itself; anything else needs EOB.
-    if (result == kCodeOk && lastCoded != 63) {
-        result = coder.EndOfBlock();
-    }
+    vltJpgResult result = CodeBlockSymbols<BlockCoder<Sink, Category>, Scan>(coder, writer, block,
+                                                                              diff, &lastCoded);
     component->lastNonzero = lastCoded;
     writer->remaining -= sink.Finish(writer);
     if (writer->remaining <= 0) {

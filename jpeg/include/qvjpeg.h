@@ -159,9 +159,9 @@ typedef void *vltJpgDecoder;
  * current position; it need not start at offset 0. */
 typedef struct vltJpgDecoderParams {
     void *stream;                  /* input stream handle */
-    uint32_t indexInterval;        /* MCUs per index entry; creation writes 0
-                                      back when it makes no index (always,
-                                      for now: see VLTJPG_DECPROP_INDEX) */
+    uint32_t indexInterval;        /* MCUs per index entry, 0 = no index;
+                                      creation writes 0 back for a
+                                      multi-scan image, which has none */
     uint32_t chunkSize;            /* bytes per stream read; 0 means 4096;
                                       below 256 or above 16 MiB: 0x8001 */
     uint32_t reserved3;            /* not read */
@@ -237,9 +237,19 @@ typedef struct vltJpgDecIndexBlock {
     void *address;
 } vltJpgDecIndexBlock;
 
-/* The random-access index is not available in this version: creation makes
- * none (indexInterval is written back as 0), so BUILD_INDEX gives 0x8001 (no
- * index), getting INDEX gives 0x8040 and setting INDEX gives 0x8008. */
+/* Random-access index. A decoder created with an index interval records an
+ * entry for every interval-th MCU of each row while it decodes in order;
+ * BUILD_INDEX (any size; 0x8001 without an index, 0x8008 on a multi-scan
+ * image) records all of them by decoding the whole image without output.
+ * Getting INDEX gives the block the decoder owns (0x8040 without one, as
+ * after an import). Setting INDEX imports a block for the same image, also
+ * one read from another stream or another offset (bit offsets count from
+ * the JPEG data's first byte): it must match the MCU grid, the component
+ * count and the scan's data start, with its recorded entries first and in
+ * increasing order inside the stream's data (the stream must tell its
+ * length), else 0x8008 and nothing changes. The host keeps an imported
+ * block alive and unchanged while the decoder uses it. vltJpgDecoderReadMCUs
+ * then resumes at the entry in front of the requested MCU. */
 
 /* Creation parses the header up to the first scan. Sequential (SOF0, SOF1)
  * and progressive (SOF2) Huffman JPEG with 8-bit samples and one or three
@@ -341,7 +351,10 @@ typedef struct vltJpgEncCreateInfo {
 } vltJpgEncCreateInfo;
 
 /* Write descriptor of vltJpgEncoderWriteMCUs: five 32-bit words. */
-#define VLTJPG_WRITE_TRANSCODE 0u    /* not available yet: 0x8008 */
+#define VLTJPG_WRITE_TRANSCODE 0u    /* data: the decoder handle that
+                                        vltJpgDecoderReadMCUs in request mode
+                                        0 stored, of the decoder the encoder
+                                        was created from (else 0x8001) */
 #define VLTJPG_WRITE_COEFFICIENTS 1u /* data: plane set; planes[0] holds the
                                         run's MCUs in the layout of format 6:
                                         the first MCU at the start, the next
@@ -361,7 +374,7 @@ typedef struct vltJpgEncWriteDesc {
     int32_t count;        /* MCUs to encode; consumed (ends at -1) */
     uint32_t startColumn; /* must equal the encoder's MCU position, */
     uint32_t startRow;    /* else 0x8010 and nothing is encoded */
-    void *data;           /* mode 1: vltJpgPlaneSet * */
+    void *data;           /* mode 0: decoder handle; mode 1: vltJpgPlaneSet * */
 } vltJpgEncWriteDesc;
 
 /* Encoder properties (value sizes in bytes). Unknown identifiers are
@@ -387,12 +400,19 @@ typedef struct vltJpgEncWriteDesc {
 #define VLTJPG_ENCPROP_ROTATION 0x200Bu      /* set (4): 0, 90, 180, 270: transposes the
                                             quantization tables for 90 and 270 */
 #define VLTJPG_ENCPROP_QUALITY_MODE 0x200Cu  /* set / get (4): 0 fast, 1 rounding quantizer */
-#define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* not available yet: 0x8008 */
-#define VLTJPG_ENCPROP_INDEX 0x200Eu         /* not available yet: 0x8008 */
+#define VLTJPG_ENCPROP_INDEX_INTERVAL 0x200Du /* set (4): MCUs per index entry, 0 none; the
+                                            index covers the MCU grid of the image
+                                            size known when it is set */
+#define VLTJPG_ENCPROP_INDEX 0x200Eu         /* get (vltJpgEncIndexBlock): the index block
+                                            (owned by the encoder), the form a decoder
+                                            of the output imports; 0x8040 without one */
 #define VLTJPG_ENCPROP_QUALITY_STAMP 0x200Fu /* set / get (4): 1 (default) puts the
                                             quality class into the lowest bit of
                                             every DC coded from samples, 0 leaves
                                             the DCs as quantized */
+
+/* Value of VLTJPG_ENCPROP_INDEX. */
+typedef vltJpgDecIndexBlock vltJpgEncIndexBlock;
 
 /* Value of VLTJPG_ENCPROP_PROGRESS: called with 100 * MCU row / MCU rows after
  * every MCU row of a band and with 100 at its end; non-zero stops (0x8FFF)
@@ -433,6 +453,26 @@ vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **plan
 
 /* Encodes descriptor->count MCUs from the encoder's current MCU position. */
 vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *descriptor);
+
+/* Transcoding: creates an encoder onto `stream` (a libqvbase stream) that
+ * re-encodes the blocks of `decoder` without going back to samples, with
+ * the decoder's frame, quantization tables and restart interval. Huffman
+ * mode 0 codes with the Annex K tables, 2 with the Annex K DC tables and
+ * the clipped AC tables (end of block, runs 0..3 of sizes 1..10), any other
+ * mode with the decoder's own tables. A decoder of a multi-scan image gives
+ * 0x8008, one of sampling mode 5 (a layout the encoder has no mode for)
+ * 0x8001. Then, run by run in raster order from MCU (0, 0):
+ * vltJpgDecoderReadMCUs in request mode 0 positions the decoder and stores
+ * its handle in the request; the host sets the count again and passes the
+ * same five words as a write descriptor in mode 0. Where the encoder's
+ * quantization table of a component differs from the decoder's (after a
+ * quality change; the quality reads 0 until one is set) the coefficients
+ * are requantized to it. An MCU holding a value the Huffman mode has no
+ * code for gives 0x8004 with none of its bits written; a run past the
+ * decoder's last MCU gives 0x8010. The encoder is destroyed before the
+ * decoder. */
+vltJpgResult vltJpgEncoderCreateFromDecoder(vltJpgEncoder *encoder, vltJpgDecoder decoder,
+                                            void *stream, uint32_t huffmanMode);
 
 #if VLTJPG_32BIT_TARGET
 VLTJPG_STATIC_ASSERT(sizeof(vltJpgEncCreateInfo) == 44, "creation record is eleven words");

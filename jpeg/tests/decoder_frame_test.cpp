@@ -123,22 +123,6 @@ TEST(DecoderProperties, CallConventionAndUnhandledIdentifiers) {
               VLTJPG_ERR_ARGUMENT);
 }
 
-TEST(DecoderProperties, IndexIsNotAvailable) {
-    std::vector<uint8_t> jpeg = Jpeg(32, 32, oracle::Sampling420());
-    vltJpgDecoderParams params{};
-    params.indexInterval = 4;
-    Decoder dec(jpeg, params);
-    ASSERT_EQ(dec.created(), 0u);
-    int32_t value[2] = {0, 0};
-    EXPECT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_BUILD_INDEX, value, 4),
-              VLTJPG_ERR_ARGUMENT);
-    vltJpgDecIndexBlock block{};
-    EXPECT_EQ(vltJpgDecoderGetProp(dec.handle(), VLTJPG_DECPROP_INDEX, &block, sizeof(block)),
-              VLTJPG_ERR_NO_INDEX);
-    EXPECT_EQ(vltJpgDecoderSetProp(dec.handle(), VLTJPG_DECPROP_INDEX, &block, sizeof(block)),
-              VLTJPG_ERR_UNSUPPORTED);
-}
-
 TEST(DecoderProperties, ChromaRatiosNeedChroma) {
     Decoder dec(Jpeg(16, 16, oracle::Sampling444(), 1));
     ASSERT_EQ(dec.created(), 0u);

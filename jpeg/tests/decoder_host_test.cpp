@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <set>
 
 namespace {
 
+using harness::CountingAllocator;
 using harness::Decoder;
+using harness::WithAllocator;
 using oracle::EncodeOptions;
 
 std::vector<uint8_t> HostJpeg(int width = 120, int height = 90, bool progressive = false) {
@@ -24,36 +24,6 @@ std::vector<uint8_t> HostJpeg(int width = 120, int height = 90, bool progressive
     o.height = height;
     o.restartInterval = 5;
     return oracle::Encode(o);
-}
-
-struct CountingAllocator {
-    int allocations = 0;
-    int frees = 0;
-    bool refuse = false;
-    std::set<void *> live;
-    static void *Alloc(uint32_t size, void *context) {
-        auto *self = static_cast<CountingAllocator *>(context);
-        if (self->refuse)
-            return nullptr;
-        void *block = std::malloc(size);
-        self->allocations += 1;
-        self->live.insert(block);
-        return block;
-    }
-    static void Free(void *block, void *context) {
-        auto *self = static_cast<CountingAllocator *>(context);
-        EXPECT_EQ(self->live.erase(block), 1u);
-        self->frees += 1;
-        std::free(block);
-    }
-};
-
-vltJpgDecoderParams WithAllocator(CountingAllocator *allocator) {
-    vltJpgDecoderParams params{};
-    params.memContext = allocator;
-    params.alloc = CountingAllocator::Alloc;
-    params.release = CountingAllocator::Free;
-    return params;
 }
 
 std::vector<oracle::Plane> DecodeWith(Decoder &dec, const std::vector<uint8_t> &jpeg) {

@@ -4,9 +4,35 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace harness {
+
+void *CountingAllocator::Alloc(uint32_t size, void *context) {
+    auto *self = static_cast<CountingAllocator *>(context);
+    if (self->refuse)
+        return nullptr;
+    void *block = std::malloc(size);
+    self->allocations += 1;
+    self->live.insert(block);
+    return block;
+}
+
+void CountingAllocator::Free(void *block, void *context) {
+    auto *self = static_cast<CountingAllocator *>(context);
+    EXPECT_EQ(self->live.erase(block), 1u);
+    self->frees += 1;
+    std::free(block);
+}
+
+vltJpgDecoderParams WithAllocator(CountingAllocator *allocator) {
+    vltJpgDecoderParams params{};
+    params.memContext = allocator;
+    params.alloc = CountingAllocator::Alloc;
+    params.release = CountingAllocator::Free;
+    return params;
+}
 
 uint32_t ReadFromBytes(const std::vector<uint8_t> &data, size_t *position,
                        vltJpgStreamBuffer *request, size_t maxRead) {

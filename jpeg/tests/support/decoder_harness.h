@@ -8,6 +8,7 @@
 #include "qvjpeg.h"
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 namespace harness {
@@ -30,6 +31,20 @@ struct VectorStream {
     int tells = 0;
     static uint32_t Callback(uint32_t operation, void *stream, void *argument);
 };
+
+// Host memory callbacks that keep every live block (test assertion: each
+// block freed is one of them) and can refuse every request.
+struct CountingAllocator {
+    int allocations = 0;
+    int frees = 0;
+    bool refuse = false;
+    std::set<void *> live;
+    static void *Alloc(uint32_t size, void *context);
+    static void Free(void *block, void *context);
+};
+
+// Decoder parameters with the allocator's callbacks and itself as context.
+vltJpgDecoderParams WithAllocator(CountingAllocator *allocator);
 
 // A host plane: `width` x `height` samples at `pitch`, surrounded by guard
 // bytes that must survive every decode.
