@@ -1,0 +1,2 @@
+#include "commands.h"
+namespace tool { int runDemo(const Args &) { return 1; } }

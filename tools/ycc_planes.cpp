@@ -1,0 +1,85 @@
+#include "ycc_planes.h"
+
+#include <algorithm>
+
+#include "parallel.h"
+
+namespace tool {
+namespace {
+
+// One output row of a chroma plane at luma size, scaled by 16: each sample
+// is a weighted sum of four chroma samples (or of fewer, repeated ones, where
+// a direction is not subsampled by two) with weights adding up to 16.
+void upsampleRow(const qvjpeg::Plane &chroma, int ratioH, int ratioV, int y, int x0, int width,
+                 int *out) {
+    const int cy = std::min(y / ratioV, chroma.height - 1);
+    int near = cy;
+    if (ratioV == 2) near = std::clamp(y % 2 ? cy + 1 : cy - 1, 0, chroma.height - 1);
+    const uint8_t *rowA = chroma.row(cy);
+    const uint8_t *rowB = chroma.row(near);
+    auto column = [&](int cx) { return 3 * rowA[cx] + rowB[cx]; };  // scaled by 4
+    for (int i = 0; i < width; ++i) {
+        const int x = x0 + i;
+        const int cx = std::min(x / ratioH, chroma.width - 1);
+        if (ratioH == 2) {
+            const int other = std::clamp(x % 2 ? cx + 1 : cx - 1, 0, chroma.width - 1);
+            out[i] = 3 * column(cx) + column(other);
+        } else {
+            out[i] = 4 * column(cx);
+        }
+    }
+}
+
+uint8_t clampToByte(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
+
+// JFIF YCbCr to RGB with 16-bit fixed-point factors; chroma is scaled by 16.
+void convertRow(const uint8_t *luma, const int *cb16, const int *cr16, int width, uint8_t *rgb) {
+    constexpr int kOne = 1 << 16;
+    constexpr int kCrToR = 91881, kCbToG = 22554, kCrToG = 46802, kCbToB = 116130;
+    for (int i = 0; i < width; ++i) {
+        const int64_t cb = cb16[i] - 128 * 16, cr = cr16[i] - 128 * 16;  // scaled by 16
+        const int64_t y = static_cast<int64_t>(luma[i]) * kOne * 16 + kOne * 8;
+        rgb[3 * i + 0] = clampToByte(static_cast<int>((y + kCrToR * cr) >> 20));
+        rgb[3 * i + 1] = clampToByte(static_cast<int>((y - kCbToG * cb - kCrToG * cr) >> 20));
+        rgb[3 * i + 2] = clampToByte(static_cast<int>((y + kCbToB * cb) >> 20));
+    }
+}
+
+}  // namespace
+
+void YccPlanes::allocate(int planes, const int widths[3], const int heights[3],
+                         const int pitches[3], const int rows[3]) {
+    count = planes;
+    for (int i = 0; i < count; ++i) {
+        storage[i].assign(static_cast<size_t>(pitches[i]) * rows[i], 128);
+        plane[i].bytes = qvjpeg::Span<uint8_t>(storage[i].data(), storage[i].size());
+        plane[i].pitch = pitches[i];
+        plane[i].width = widths[i];
+        plane[i].height = heights[i];
+    }
+}
+
+qvjpeg::PlaneSet YccPlanes::planeSet() const {
+    return qvjpeg::PlaneSet(qvjpeg::Span<const qvjpeg::Plane>(plane, static_cast<size_t>(count)));
+}
+
+Image convertToImage(const YccPlanes &planes, int x, int y, int width, int height, int threads) {
+    Image image(width, height, planes.count == 1 ? 1 : 3);
+    auto convertRows = [&](int begin, int end) {
+        std::vector<int> cb(static_cast<size_t>(width)), cr(static_cast<size_t>(width));
+        for (int row = begin; row < end; ++row) {
+            const uint8_t *luma = planes.plane[0].row(y + row) + x;
+            if (planes.count == 1) {
+                std::copy(luma, luma + width, image.row(row));
+                continue;
+            }
+            upsampleRow(planes.plane[1], planes.ratioH[1], planes.ratioV[1], y + row, x, width, cb.data());
+            upsampleRow(planes.plane[2], planes.ratioH[2], planes.ratioV[2], y + row, x, width, cr.data());
+            convertRow(luma, cb.data(), cr.data(), width, image.row(row));
+        }
+    };
+    parallelFor(threads, height, convertRows);
+    return image;
+}
+
+}  // namespace tool
