@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 HOST_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest binutils
-               libjpeg62-turbo-dev libjpeg-turbo-progs
+               libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev pkg-config
                g++-arm-linux-gnueabihf qemu-user)
 ARMHF_PACKAGES=(libjpeg62-turbo-dev:armhf)
 
@@ -42,7 +42,25 @@ run_thread_sanitizer() {
     done
 }
 
+# Installs a plain build and builds the consumer project against it, once
+# through the CMake package and once through pkg-config.
+run_package_consumer() {
+    local build=build/package prefix=$PWD/build/package/install
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$build" -j2
+    rm -rf "$prefix"
+    cmake --install "$build" --prefix "$prefix" >/dev/null
+    cmake -S packaging/consumer -B "$build/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+    cmake --build "$build/consumer"
+    "$build/consumer/qvjpeg_consumer"
+    # shellcheck disable=SC2046
+    c++ -std=c++17 -o "$build/consumer/pkg_config_consumer" packaging/consumer/round_trip.cpp \
+        $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qvjpeg)
+    LD_LIBRARY_PATH="$prefix/lib" "$build/consumer/pkg_config_consumer"
+}
+
 install_missing_packages
+run_package_consumer
 run_thread_sanitizer
 run_suite armhf
 run_suite asan
