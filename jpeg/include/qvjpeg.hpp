@@ -148,24 +148,27 @@ public:
     bool flush() const { return MStreamFlush(get()) != 0; }
 };
 
-// Property access shared by the decoder and the encoder owners.
-template <typename Handle, auto Get, auto Set>
-struct Properties {
+// Owner of a decoder or encoder handle, with typed property access.
+template <typename Handle, auto Close, auto GetProp, auto SetProp>
+class CodecOwner : public Owner<Handle, Close> {
+public:
+    CodecOwner() = default;
+    explicit CodecOwner(Handle handle) : Owner<Handle, Close>(handle) {}
+    using Owner<Handle, Close>::get;
     template <typename Value>
-    static Error get(Handle handle, uint32_t id, Value &value) {
-        return Get(handle, id, &value, static_cast<uint32_t>(sizeof value));
+    Error get(uint32_t id, Value &value) const {
+        return GetProp(get(), id, &value, static_cast<uint32_t>(sizeof value));
     }
     template <typename Value>
-    static Error set(Handle handle, uint32_t id, Value value) {
-        return Set(handle, id, &value, static_cast<uint32_t>(sizeof value));
+    Error set(uint32_t id, Value value) const {
+        return SetProp(get(), id, &value, static_cast<uint32_t>(sizeof value));
     }
 };
 
-class Decoder : public Owner<vltJpgDecoder, vltJpgDecoderDestroy> {
-    using Props = Properties<vltJpgDecoder, vltJpgDecoderGetProp, vltJpgDecoderSetProp>;
-
+class Decoder : public CodecOwner<vltJpgDecoder, vltJpgDecoderDestroy, vltJpgDecoderGetProp,
+                                  vltJpgDecoderSetProp> {
 public:
-    using Owner::Owner;
+    using CodecOwner::CodecOwner;
     // Reads the header from the stream's position; indexInterval 0: no index.
     static Error create(Decoder &out, const Stream &stream, uint32_t indexInterval = 0) {
         vltJpgDecoderParams params{};
@@ -176,11 +179,6 @@ public:
         out = Decoder(error ? nullptr : handle);
         return error;
     }
-    template <typename Value>
-    Error get(uint32_t id, Value &value) const { return Props::get(get(), id, value); }
-    template <typename Value>
-    Error set(uint32_t id, Value value) const { return Props::set(get(), id, value); }
-    using Owner::get;
     // Decodes the next band; `lines` asks for lines and receives those given.
     Error scanlines(PlaneSet &planes, int32_t &lines) const {
         return vltJpgDecoderScanlines(get(), planes.pointers(), planes.pitches(), nullptr, &lines);
@@ -207,11 +205,10 @@ public:
     }
 };
 
-class Encoder : public Owner<vltJpgEncoder, vltJpgEncoderDestroy> {
-    using Props = Properties<vltJpgEncoder, vltJpgEncoderGetProp, vltJpgEncoderSetProp>;
-
+class Encoder : public CodecOwner<vltJpgEncoder, vltJpgEncoderDestroy, vltJpgEncoderGetProp,
+                                  vltJpgEncoderSetProp> {
 public:
-    using Owner::Owner;
+    using CodecOwner::CodecOwner;
     static Error create(Encoder &out, const vltJpgEncCreateInfo &info) {
         vltJpgEncoder handle = nullptr;
         const Error error = vltJpgEncoderCreate(&handle, &info);
@@ -227,11 +224,6 @@ public:
         out = Encoder(error ? nullptr : handle);
         return error;
     }
-    template <typename Value>
-    Error get(uint32_t id, Value &value) const { return Props::get(get(), id, value); }
-    template <typename Value>
-    Error set(uint32_t id, Value value) const { return Props::set(get(), id, value); }
-    using Owner::get;
     Error scanlines(PlaneSet &planes, uint32_t startLine, uint32_t lineCount) const {
         return vltJpgEncoderScanlines(get(), planes.pointers(), planes.pitches(), startLine,
                                       &lineCount);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "image_file.h"
+#include "temp_dir_test.h"
 #include "test_chart.h"
 
 namespace {
@@ -17,23 +18,18 @@ namespace {
 using tool::Image;
 using tool::psnr;
 
-// A scratch folder for one test, removed afterwards.
-class ToolTest : public ::testing::Test {
+// Each test works in a fresh scratch folder holding the chart.
+class ToolTest : public TempDirTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qvjpeg_tool_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        TempDirTest::SetUp();
         writeImage(path("chart.ppm"), tool::makeTestChart(171, 103));
     }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
 
     // Runs a shell command in the scratch folder; its exit code. Standard
     // error is kept in errors().
     int shell(const std::string &command) const {
-        const int status = std::system(("cd " + dir_ + " && " + command + " 2>stderr.txt").c_str());
+        const int status = std::system(("cd " + root_ + " && " + command + " 2>stderr.txt").c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     int qvjpeg(const std::string &arguments) const {
@@ -47,7 +43,6 @@ protected:
     }
     Image read(const std::string &name) const { return tool::readImage(path(name)); }
 
-    std::string dir_;
 };
 
 Image crop(const Image &image, int x, int y, int width, int height) {
