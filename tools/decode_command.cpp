@@ -51,7 +51,7 @@ int runDecode(const Args &args) {
         writeImage(files[1], convertToImage(result.planes, result.x, result.y, result.width,
                                             result.height, request.threads));
     if (!result.structure.endFound)
-        fail(request.name, "cut short: the file ends inside the image data (the rest is grey)");
+        fail(request.name, result.structure.truncation() + " (the rest is grey)");
     return 0;
 }
 

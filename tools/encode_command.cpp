@@ -153,6 +153,7 @@ int runEncode(const Args &args) {
     if (source.pixelFormat == VLTJPG_PIXEL_RGB_PACKED && sampling.mode == VLTJPG_SAMPLING_GREY)
         throw UsageError("--sampling gray needs a grey picture (.pgm, grey .png or .yuv)");
 
+    OutputGuard guard(files[1]);  // declared first: removes the file after it is closed
     qvjpeg::Stream output = qvjpeg::Stream::openFile(files[1].c_str(), MSTREAM_MODE_WRITE);
     if (!output) fail(files[1], "cannot open for writing");
     vltJpgEncCreateInfo info{};
@@ -175,6 +176,7 @@ int runEncode(const Args &args) {
     if (arguments.has("index")) writeIndex(encoder, arguments.value("index"), files[1]);
     check(encoder.finish(), files[1], "finishing the file");
     if (!output.flush()) fail(files[1], "writing failed");
+    guard.keep();
     if (reduction) {
         writeImage(arguments.value("thumbnail", 1),
                    convertToImage(thumb.planes, 0, 0, thumb.width, thumb.height, 1));

@@ -1,6 +1,7 @@
 #include "image_file.h"
 
 #include <png.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -159,6 +160,12 @@ void writeImage(const std::string &path, const Image &image) {
     throw UsageError(path + ": cannot write a " + (image.channels == 3 ? "colour" : "grey") +
                      " picture as ." + extension + " (use ." +
                      (image.channels == 3 ? "ppm" : "pgm") + ", .png or .yuv)");
+}
+
+// Only a regular file is removed: an output such as /dev/null stays.
+OutputGuard::~OutputGuard() {
+    struct stat status {};
+    if (!keep_ && stat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode)) std::remove(path_.c_str());
 }
 
 std::vector<uint8_t> readFileBytes(const std::string &path) {

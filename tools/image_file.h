@@ -29,6 +29,21 @@ Image readImage(const std::string &path);
 // .ppm and .pgm take the matching channel count; .png either.
 void writeImage(const std::string &path, const Image &image);
 
+// Removes a file that is being written unless the writing completes: a
+// failed command leaves no half-written output behind.
+class OutputGuard {
+public:
+    explicit OutputGuard(std::string path) : path_(std::move(path)) {}
+    ~OutputGuard();
+    OutputGuard(const OutputGuard &) = delete;
+    OutputGuard &operator=(const OutputGuard &) = delete;
+    void keep() { keep_ = true; }
+
+private:
+    std::string path_;
+    bool keep_ = false;
+};
+
 std::vector<uint8_t> readFileBytes(const std::string &path);
 void writeFileBytes(const std::string &path, const void *bytes, size_t size);
 

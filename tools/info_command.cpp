@@ -48,10 +48,26 @@ void printText(const std::string &name, const JpegStructure &s) {
     }
 }
 
+// `text` as a JSON string's contents.
+std::string jsonEscaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void printJson(const std::string &name, const JpegStructure &s) {
     std::printf("{\"file\":\"%s\",\"width\":%d,\"height\":%d,\"process\":\"%s\","
                 "\"restartInterval\":%d,\"complete\":%s,\n \"components\":[%s],\n",
-                name.c_str(), s.width, s.height, s.process().c_str(), s.restartInterval,
+                jsonEscaped(name).c_str(), s.width, s.height, s.process().c_str(), s.restartInterval,
                 s.endFound ? "true" : "false",
                 joined(s.components, ",", [](const FrameComponent &c) {
                     return "{\"id\":" + std::to_string(c.id) + ",\"h\":" + std::to_string(c.h) +

@@ -9,12 +9,14 @@
 namespace tool {
 namespace {
 
-// A decoder over `bytes`, with the refusals explained in words.
+// A decoder over `bytes`, with the refusals explained in words. A file cut
+// short is refused too: its missing blocks would be coded as if complete.
 qvjpeg::Decoder openDecoder(const std::string &name, const std::vector<uint8_t> &bytes,
                             const qvjpeg::Stream &stream, uint32_t indexInterval) {
     const JpegStructure structure = readJpegStructure(bytes);
     const std::string refusal = structure.refusal();
     if (!refusal.empty()) fail(name, refusal);
+    if (!structure.endFound) fail(name, structure.truncation());
     if (!stream) fail(name, "out of memory");
     qvjpeg::Decoder decoder;
     const qvjpeg::Error error = qvjpeg::Decoder::create(decoder, stream, indexInterval);
@@ -33,7 +35,7 @@ qvjpeg::Stream memoryOf(const std::vector<uint8_t> &bytes) {
 // Re-codes every MCU row: the decoder positions itself (request mode 0) and
 // the encoder takes its blocks.
 void transcodeRows(const qvjpeg::Decoder &decoder, const qvjpeg::Encoder &encoder,
-                   const std::string &name) {
+                   const std::string &name, const std::string &outputName) {
     int grid[2];
     check(decoder.get(VLTJPG_DECPROP_MCU_GRID, grid), name, "reading the MCU grid");
     for (int row = 0; row < grid[1]; ++row) {
@@ -44,6 +46,7 @@ void transcodeRows(const qvjpeg::Decoder &decoder, const qvjpeg::Encoder &encode
         const qvjpeg::Error error = encoder.writeMcus(descriptor);
         if (error.code() == VLTJPG_ERR_CATEGORY)
             fail(name, "a requantized coefficient lies outside what baseline JPEG can code");
+        if (error.code() == VLTJPG_ERR_SHORT_WRITE) fail(outputName, "writing failed");
         check(error, name, "re-coding the blocks");
     }
 }
@@ -56,6 +59,7 @@ int runTranscode(const Args &args) {
     const std::vector<uint8_t> bytes = readFileBytes(files[0]);
     const qvjpeg::Stream input = memoryOf(bytes);
     const qvjpeg::Decoder decoder = openDecoder(files[0], bytes, input, 0);
+    OutputGuard guard(files[1]);  // declared first: removes the file after it is closed
     qvjpeg::Stream output = qvjpeg::Stream::openFile(files[1].c_str(), MSTREAM_MODE_WRITE);
     if (!output) fail(files[1], "cannot open for writing");
     {
@@ -68,10 +72,11 @@ int runTranscode(const Args &args) {
         if (arguments.has("quality"))
             check(encoder.set(VLTJPG_ENCPROP_QUALITY, static_cast<uint32_t>(arguments.integer("quality", 85, 1, 100))),
                   files[1], "setting the quality");
-        transcodeRows(decoder, encoder, files[0]);
+        transcodeRows(decoder, encoder, files[0], files[1]);
         check(encoder.finish(), files[1], "finishing the file");
     }
     if (!output.flush()) fail(files[1], "writing failed");
+    guard.keep();
     return 0;
 }
 

@@ -177,8 +177,12 @@ TEST_F(ToolTest, BadArgumentsAndBadFilesGiveExitCodesAndMessages) {
         {"decode header.jpg o.ppm", 1, "header.jpg:"},
         {"decode ok.jpg /nonexistent/o.ppm", 1, "/nonexistent/o.ppm: cannot open for writing"},
         {"encode chart.ppm /nonexistent/o.jpg", 1, "/nonexistent/o.jpg: cannot open for writing"},
+        {"encode chart.ppm /dev/full", 1, "/dev/full: "},
+        {"transcode ok.jpg /dev/full", 1, "/dev/full: "},
+        {"encode --sampling gray chart.ppm o.jpg", 2, "--sampling gray needs a grey picture"},
         {"encode ok.jpg o.jpg", 2, "unknown picture type"},
         {"transcode prog.jpg o.jpg", 1, "prog.jpg: a progressive"},
+        {"transcode cut.jpg o.jpg", 1, "cut.jpg: cut short"},
         {"index arith.jpg o.idx", 1, "arith.jpg: arithmetic"},
         {"decode --index chart.ppm --region 0,0,8,8 ok.jpg o.ppm", 1, "chart.ppm: not an index"},
     };
@@ -187,6 +191,18 @@ TEST_F(ToolTest, BadArgumentsAndBadFilesGiveExitCodesAndMessages) {
         EXPECT_NE(errors().find(m.message), std::string::npos) << m.arguments << ": " << errors();
     }
     EXPECT_EQ(qvjpeg("decode --help > /dev/null"), 0);
+}
+
+TEST_F(ToolTest, DemoRunsEveryStepAndItsRegionIsCutFromTheWholeDecode) {
+    ASSERT_EQ(qvjpeg("demo out > table.txt"), 0) << errors();
+    std::ifstream table(path("table.txt"));
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) rows += line.find(".jpg") != std::string::npos;
+    EXPECT_EQ(rows, 7);  // five encodings and two transcodings, each with its PSNR
+    const Image whole = read("out/scale_1.png");
+    EXPECT_EQ(read("out/threads.png").pixels, whole.pixels);
+    EXPECT_EQ(read("out/region.png").pixels, crop(whole, 400, 300, 300, 200).pixels);
+    EXPECT_EQ(read("out/scale_8.png").width, 1024 / 8);
 }
 
 }  // namespace
