@@ -143,7 +143,7 @@ McuWindow windowAround(const Geometry &g, const int region[4]) {
 // that imports the index (multi-scan images have none and need none).
 void decodeStripes(const DecodeRequest &request, const Geometry &g, const qvjpeg::Span<const uint8_t> index,
                    const YccPlanes &planes) {
-    std::vector<qvjpeg::Error> errors(static_cast<size_t>(request.threads));
+    std::vector<qvjpeg::Error> errors(static_cast<size_t>(g.rows));  // by a stripe's first row
     auto decodeRows = [&](int begin, int end) {
         qvjpeg::Stream stream = qvjpeg::Stream::overMemory(
             qvjpeg::Span<const uint8_t>(request.bytes->data(), request.bytes->size()));
@@ -151,7 +151,7 @@ void decodeStripes(const DecodeRequest &request, const Geometry &g, const qvjpeg
         qvjpeg::Error error = createDecoder(stream, request.scale, 0, decoder);
         if (!error && index.size()) error = decoder.importIndex(index);
         if (!error) error = decodeWindow(decoder, g, {0, begin, g.columns, end}, 0, planes);
-        errors[static_cast<size_t>(begin * request.threads / g.rows)] = error;
+        errors[static_cast<size_t>(begin)] = error;
     };
     parallelFor(request.threads, g.rows, decodeRows);
     for (const qvjpeg::Error error : errors) check(error, request.name, "decoding");
