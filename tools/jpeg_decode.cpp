@@ -100,11 +100,10 @@ qvjpeg::Error createDecoder(const qvjpeg::Stream &stream, int scale, uint32_t in
     return error;
 }
 
-// Explains a failed decoder creation in words.
+// Explains in words why a file the structure check let through could not be
+// opened.
 [[noreturn]] void failCreation(const std::string &name, const JpegStructure &structure,
                                qvjpeg::Error error) {
-    const std::string refusal = structure.refusal();
-    if (!refusal.empty()) fail(name, refusal);
     if (error.code() == VLTJPG_ERR_DATA)
         fail(name, structure.endFound ? "damaged JPEG header" : "JPEG file cut short before its image data");
     fail(name, std::string("cannot decode this JPEG: ") + error.message());
