@@ -27,11 +27,18 @@ void upsampleRow(const qvjpeg::Plane &chroma, int ratioH, int ratioV, int y, int
         for (int i = 0; i < width; ++i) out[i] = 4 * column[std::min((x0 + i) / ratioH, chroma.width - 1)];
         return;
     }
-    // Luma column x lies at chroma column x / 2; even columns lean left.
-    for (int i = 0; i < width; ++i) {
-        const int x = x0 + i, cx = x >> 1;
-        out[i] = 3 * column[cx] + column[cx + ((x & 1) * 2 - 1)];
+    // Luma columns 2c and 2c + 1 lie at chroma column c; the even one leans
+    // left, the odd one right. An odd start takes its first column alone.
+    int i = 0;
+    if (x0 & 1) {
+        out[0] = 3 * column[x0 >> 1] + column[(x0 >> 1) + 1];
+        i = 1;
     }
+    for (int cx = (x0 + i) >> 1; i + 1 < width; i += 2, ++cx) {
+        out[i] = 3 * column[cx] + column[cx - 1];
+        out[i + 1] = 3 * column[cx] + column[cx + 1];
+    }
+    if (i < width) out[i] = 3 * column[(x0 + i) >> 1] + column[((x0 + i) >> 1) - 1];
 }
 
 uint8_t clampToByte(int value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); }
