@@ -133,6 +133,14 @@ void writePng(const std::string &path, const Image &image) {
     if (std::fflush(file.get()) != 0) fail(path, "writing failed");
 }
 
+// A grey picture as RGB, each sample repeated.
+Image colourOf(const Image &grey) {
+    Image rgb(grey.width, grey.height, 3);
+    for (size_t i = 0; i < grey.pixels.size(); ++i)
+        rgb.pixels[3 * i] = rgb.pixels[3 * i + 1] = rgb.pixels[3 * i + 2] = grey.pixels[i];
+    return rgb;
+}
+
 }  // namespace
 
 std::string extensionOf(const std::string &path) {
@@ -157,9 +165,9 @@ void writeImage(const std::string &path, const Image &image) {
     const std::string extension = extensionOf(path);
     if (extension == "png") return writePng(path, image);
     if (extension == (image.channels == 3 ? "ppm" : "pgm")) return writePnm(path, image);
-    throw UsageError(path + ": cannot write a " + (image.channels == 3 ? "colour" : "grey") +
-                     " picture as ." + extension + " (use ." +
-                     (image.channels == 3 ? "ppm" : "pgm") + ", .png or .yuv)");
+    if (extension == "ppm") return writePnm(path, colourOf(image));
+    throw UsageError(path + ": cannot write a colour picture as ." + extension +
+                     " (use .ppm, .png or .yuv)");
 }
 
 // Only a regular file is removed: an output such as /dev/null stays.

@@ -26,7 +26,7 @@ std::string extensionOf(const std::string &path);
 
 // By the extension: .ppm, .pgm, .png (PNG is turned into 8-bit grey or RGB).
 Image readImage(const std::string &path);
-// .ppm and .pgm take the matching channel count; .png either.
+// .png takes either channel count, .pgm grey, .ppm colour (grey repeated).
 void writeImage(const std::string &path, const Image &image);
 
 // Removes a file that is being written unless the writing completes: a

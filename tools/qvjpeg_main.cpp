@@ -21,9 +21,9 @@ const Command kCommands[] = {
                             "restart interval, quantization tables and scans."},
     {"decode", tool::runDecode,
      "decode [--scale 1|2|4|8] [--region X,Y,W,H] [--index FILE] [--threads N] IN.jpg "
-     "OUT.(ppm|pgm|png|yuv)\n  --region decodes only the MCUs the area needs, through an index "
-     "(loaded from --index FILE when it exists, else built and written there).\n  --threads "
-     "decodes stripes in parallel."},
+     "OUT.(ppm|pgm|png|yuv)\n  --region decodes only the MCUs the area (in pixels at the output scale) "
+     "needs, through an index\n  (loaded from --index FILE when it exists, else built and written "
+     "there). --threads decodes stripes in parallel."},
     {"encode", tool::runEncode,
      "encode [--quality Q] [--sampling 420|422|440|444|gray] [--restart N] [--hq] [--no-stamp]\n"
      "       [--thumbnail 2|4|8 THUMB.png] [--index FILE] [--size WxH] IN.(ppm|pgm|png|yuv) "

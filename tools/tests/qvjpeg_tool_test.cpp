@@ -167,6 +167,7 @@ TEST_F(ToolTest, BadArgumentsAndBadFilesGiveExitCodesAndMessages) {
         {"decode --region 1,2,3 ok.jpg o.ppm", 2, "--region"},
         {"decode --region 100,100,100,100 ok.jpg o.ppm", 2, "outside"},
         {"decode ok.jpg o.gif", 2, "unknown output type"},
+        {"decode ok.jpg o.pgm", 2, "cannot write a colour picture as .pgm"},
         {"encode --quality 0 chart.ppm o.jpg", 2, "--quality"},
         {"encode --sampling 411 chart.ppm o.jpg", 2, "--sampling"},
         {"encode planes.yuv o.jpg", 2, "--size"},
