@@ -51,7 +51,7 @@ int runDecode(const Args &args) {
         writeImage(files[1], convertToImage(result.planes, result.x, result.y, result.width,
                                             result.height, request.threads));
     if (!result.structure.endFound)
-        fail(request.name, result.structure.truncation() + " (the rest is grey)");
+        fail(request.name, describeCut(bytes) + " (the picture is written as far as the data goes)");
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 
 #include "image_file.h"
@@ -169,7 +170,35 @@ void decodeWhole(const DecodeRequest &request, const Geometry &g, const qvjpeg::
     check(decoder.scanlines(set, lines), request.name, "decoding");
 }
 
+// The share of MCUs whose data lies inside `bytes`, in percent, or -1 for an
+// image without an index. The index records the MCUs beyond the end of the
+// data at the data's end.
+int percentPresent(const std::vector<uint8_t> &bytes) {
+    const qvjpeg::Stream stream = qvjpeg::Stream::overMemory(qvjpeg::Span<const uint8_t>(bytes.data(), bytes.size()));
+    qvjpeg::Decoder decoder;
+    qvjpeg::Span<const uint8_t> block;
+    if (createDecoder(stream, 1, 1, decoder) || decoder.buildIndex() || decoder.index(block) ||
+        block.size() < sizeof(vltJpgIndexHeader))
+        return -1;
+    vltJpgIndexHeader header;
+    std::memcpy(&header, block.data(), sizeof header);
+    if (header.entryCount == 0 || block.size() < sizeof header + 4 * size_t{header.entryCount}) return -1;
+    uint32_t present = 0;
+    for (uint32_t e = 0; e < header.entryCount; ++e) {
+        uint32_t bitOffset;
+        std::memcpy(&bitOffset, block.data() + sizeof header + 4 * size_t{e}, 4);
+        present += bitOffset / 8 < bytes.size();
+    }
+    return static_cast<int>(uint64_t{present} * 100 / header.entryCount);
+}
+
 }  // namespace
+
+std::string describeCut(const std::vector<uint8_t> &bytes) {
+    const int percent = percentPresent(bytes);
+    if (percent < 0) return "cut short: the file ends inside its scan data";
+    return "cut short after " + std::to_string(percent) + " % of the image";
+}
 
 DecodeResult decodeJpeg(const DecodeRequest &request) {
     DecodeResult result;

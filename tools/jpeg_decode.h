@@ -29,7 +29,12 @@ struct DecodeResult {
     JpegStructure structure;
 };
 
-// Throws a Failure naming the file for refused, damaged or cut-short input.
+// Throws a Failure naming the file for refused or damaged input; a file
+// cut short decodes (its missing part grey) with structure.endFound false.
 DecodeResult decodeJpeg(const DecodeRequest &request);
+
+// Says where a file that ends inside its image data was cut: "cut short
+// after 40 % of the image" (single-scan images), else just "cut short".
+std::string describeCut(const std::vector<uint8_t> &bytes);
 
 }  // namespace tool

@@ -126,10 +126,6 @@ std::string JpegStructure::refusal() const {
     return "";
 }
 
-std::string JpegStructure::truncation() const {
-    return endFound ? "" : "cut short: the file ends inside the image data";
-}
-
 JpegStructure readJpegStructure(const std::vector<uint8_t> &bytes) {
     JpegStructure out;
     Reader reader(bytes);

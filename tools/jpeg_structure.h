@@ -37,8 +37,6 @@ struct JpegStructure {
     std::string process() const;
     // Why the codec cannot decode the file, in words; empty when it can.
     std::string refusal() const;
-    // Says that the file ends inside its image data; empty when it does not.
-    std::string truncation() const;
     int maxH() const;
     int maxV() const;
 };

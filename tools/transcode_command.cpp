@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "image_file.h"
+#include "jpeg_decode.h"
 #include "jpeg_structure.h"
 #include "tool_error.h"
 
@@ -16,7 +17,7 @@ qvjpeg::Decoder openDecoder(const std::string &name, const std::vector<uint8_t> 
     const JpegStructure structure = readJpegStructure(bytes);
     const std::string refusal = structure.refusal();
     if (!refusal.empty()) fail(name, refusal);
-    if (!structure.endFound) fail(name, structure.truncation());
+    if (!structure.endFound) fail(name, describeCut(bytes));
     if (!stream) fail(name, "out of memory");
     qvjpeg::Decoder decoder;
     const qvjpeg::Error error = qvjpeg::Decoder::create(decoder, stream, indexInterval);

@@ -174,7 +174,7 @@ TEST_F(ToolTest, BadArgumentsAndBadFilesGiveExitCodesAndMessages) {
         {"decode missing.jpg o.ppm", 1, "missing.jpg: cannot open"},
         {"decode arith.jpg o.ppm", 1, "arith.jpg: arithmetic-coded JPEG is not supported"},
         {"decode chart.ppm o.ppm", 1, "chart.ppm: not a JPEG file"},
-        {"decode cut.jpg o.ppm", 1, "cut.jpg: cut short"},
+        {"decode cut.jpg o.ppm", 1, "cut.jpg: cut short after "},
         {"decode header.jpg o.ppm", 1, "header.jpg:"},
         {"decode ok.jpg /nonexistent/o.ppm", 1, "/nonexistent/o.ppm: cannot open for writing"},
         {"encode chart.ppm /nonexistent/o.jpg", 1, "/nonexistent/o.jpg: cannot open for writing"},
