@@ -216,9 +216,6 @@ DecodeResult decodeJpeg(const DecodeRequest &request) {
     decoder.get(VLTJPG_DECPROP_MULTISCAN, multiScan);
     const Geometry g = geometryOf(decoder, result.structure, request.scale);
 
-    std::vector<uint8_t> index;
-    if (needsIndex && multiScan == 0) attachIndex(request, decoder, index);
-
     McuWindow window{0, 0, g.columns, g.rows};
     result.width = g.width;
     result.height = g.height;
@@ -233,6 +230,8 @@ DecodeResult decodeJpeg(const DecodeRequest &request) {
         result.width = r[2];
         result.height = r[3];
     }
+    std::vector<uint8_t> index;
+    if (needsIndex && multiScan == 0) attachIndex(request, decoder, index);
     allocateWindow(g, window, result.planes);
     if (request.hasRegion)
         check(decodeWindow(decoder, g, window, window.top, result.planes), request.name, "decoding");
