@@ -4,6 +4,9 @@
 #include "encoder/jpg_encoder.h"
 
 #include <cstddef>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -81,6 +84,116 @@ void StoreChroma(const ChromaSums &sums, JpgEncComponent *cb, JpgEncComponent *c
     }
 }
 
+#if defined(__SSE2__)
+// A whole 4:2:0 MCU with the factors of the standard table computed on
+// eight pixels at a time: products of sample pairs with factor pairs
+// (38470 green as 32767 + 5703, 32768 as a shift), the same 32-bit sums
+// as the table's, so the same samples. Chroma is summed over 2x2 pixels
+// as ConvertPixels sums it.
+class WholeMcu420 {
+  public:
+    explicit WholeMcu420(const McuPixels &pixels) : pixels_(pixels) {}
+
+    void Convert(JpgEncComponent *luma, JpgEncComponent *cb, JpgEncComponent *cr) const {
+        for (uint32_t pair = 0; pair < 8; ++pair) {
+            uint8_t *y = luma->base + static_cast<std::size_t>(luma->pitch) * 2 * pair;
+            __m128i cbSums[2], crSums[2];
+            for (uint32_t half = 0; half < 2; ++half) {
+                cbSums[half] = crSums[half] = _mm_setzero_si128();
+                for (uint32_t line = 0; line < 2; ++line) {
+                    Pixels8 p = Load(2 * pair + line, 8 * half);
+                    __m128i luma16 =
+                        _mm_packs_epi32(Luma(p.rg[0], p.gb[0]), Luma(p.rg[1], p.gb[1]));
+                    uint8_t *out = y + static_cast<std::size_t>(luma->pitch) * line + 8 * half;
+                    _mm_storel_epi64(reinterpret_cast<__m128i *>(out),
+                                     _mm_packus_epi16(luma16, luma16));
+                    cbSums[half] = _mm_add_epi32(cbSums[half], PairSums(Cb(p)));
+                    crSums[half] = _mm_add_epi32(crSums[half], PairSums(Cr(p)));
+                }
+            }
+            Store(cbSums, cb->base + static_cast<std::size_t>(cb->pitch) * pair);
+            Store(crSums, cr->base + static_cast<std::size_t>(cr->pitch) * pair);
+        }
+    }
+
+  private:
+    // Eight pixels as 16-bit lanes: red and blue, and the pairs (r, g)
+    // and (g, b) interleaved.
+    struct Pixels8 {
+        __m128i r, b;
+        __m128i rg[2], gb[2];
+    };
+
+    Pixels8 Load(uint32_t line, uint32_t column) const {
+        const std::size_t at = line * pixels_.pitch + column * pixels_.pixelStep;
+        __m128i r = Samples(pixels_.rgb[0] + at), g = Samples(pixels_.rgb[1] + at),
+                b = Samples(pixels_.rgb[2] + at);
+        Pixels8 p;
+        p.r = r;
+        p.b = b;
+        p.rg[0] = _mm_unpacklo_epi16(r, g);
+        p.rg[1] = _mm_unpackhi_epi16(r, g);
+        p.gb[0] = _mm_unpacklo_epi16(g, b);
+        p.gb[1] = _mm_unpackhi_epi16(g, b);
+        return p;
+    }
+
+    __m128i Samples(const uint8_t *at) const {
+        if (pixels_.pixelStep == 1) {
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)),
+                                     _mm_setzero_si128());
+        }
+        const std::size_t s = pixels_.pixelStep;
+        return _mm_setr_epi16(at[0], at[s], at[2 * s], at[3 * s], at[4 * s], at[5 * s],
+                              at[6 * s], at[7 * s]);
+    }
+
+    static __m128i Factors(int16_t first, int16_t second) {
+        return _mm_setr_epi16(first, second, first, second, first, second, first, second);
+    }
+
+    // Four Y values from the pairs of four pixels, 32-bit lanes.
+    static __m128i Luma(__m128i rg, __m128i gb) {
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(rg, Factors(19595, 32767)),
+                                          _mm_madd_epi16(gb, Factors(5703, 7471)));
+        return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(kYRounding)), 16);
+    }
+
+    // The eight chroma values of a line: `shifted` holds the samples the
+    // factor 32768 applies to, `pairs` the pairs the other two apply to.
+    static __m128i Chroma(const __m128i *pairs, __m128i shifted, int16_t first, int16_t second) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i factors = Factors(first, second), offset = _mm_set1_epi32(kChromaOffset);
+        const __m128i low = _mm_add_epi32(
+            _mm_add_epi32(_mm_madd_epi16(pairs[0], factors),
+                          _mm_slli_epi32(_mm_unpacklo_epi16(shifted, zero), 15)),
+            offset);
+        const __m128i high = _mm_add_epi32(
+            _mm_add_epi32(_mm_madd_epi16(pairs[1], factors),
+                          _mm_slli_epi32(_mm_unpackhi_epi16(shifted, zero), 15)),
+            offset);
+        return _mm_packs_epi32(_mm_srai_epi32(low, 16), _mm_srai_epi32(high, 16));
+    }
+    static __m128i Cb(const Pixels8 &p) { return Chroma(p.rg, p.b, -11059, -21709); }
+    static __m128i Cr(const Pixels8 &p) { return Chroma(p.gb, p.r, -27439, -5329); }
+
+    // Sums of horizontally adjacent values.
+    static __m128i PairSums(__m128i values) {
+        return _mm_madd_epi16(values, _mm_set1_epi16(1));
+    }
+
+    // Rounded means of the 2x2 sums, eight samples of a chroma line.
+    static void Store(const __m128i *sums, uint8_t *out) {
+        const __m128i two = _mm_set1_epi32(2);
+        const __m128i means = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(sums[0], two), 2),
+                                              _mm_srai_epi32(_mm_add_epi32(sums[1], two), 2));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(means, means));
+    }
+
+    const McuPixels &pixels_;
+};
+#endif
+
 // Gives each component its part of the MCU sample buffer and the extent
 // of the valid pixels in it.
 void SetMcuBufferComponents(JpgEncState *state, uint32_t width, uint32_t height) {
@@ -125,6 +238,15 @@ void JpgEncRGB2YCbCr(JpgEncState *state, int32_t column, int32_t row) {
     }
     // Chroma is averaged while converting, never stored at full size.
     int32_t subsample = state->subsampleTable[state->samplingMode];
+#if defined(__SSE2__)
+    // The vector form knows the standard table's factors only.
+    if (subsample == 3 && columns == jpg_rgb2ycc_tbl.column && pixels.width == mcuWidth &&
+        pixels.height == mcuHeight) {
+        WholeMcu420(pixels).Convert(state->components[0], state->components[1],
+                                    state->components[2]);
+        return;
+    }
+#endif
     ChromaSums sums{};
     ConvertPixels(columns, pixels, state->components[0], &sums, (subsample & 2) ? 1 : 0,
                   (subsample & 1) ? 1 : 0);
