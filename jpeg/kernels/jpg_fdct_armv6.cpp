@@ -137,7 +137,7 @@ struct Truncate {
         // floor(2m * r / 2^16), the high half of an unsigned product.
         return reinterpret_cast<Vec>(_mm_mulhi_epu16(
             reinterpret_cast<__m128i>(magnitude + magnitude),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(reciprocal))));
+            reinterpret_cast<__m128i>(LoadWords(reciprocal))));
 #else
         return Scaled(magnitude, reciprocal, Wide{});
 #endif
@@ -156,8 +156,8 @@ struct Round {
 #if defined(__SSE2__)
         // The 32-bit products from their two halves, the offsets added.
         const __m128i m = reinterpret_cast<__m128i>(magnitude);
-        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(reciprocal));
-        const __m128i offsets = _mm_loadu_si128(reinterpret_cast<const __m128i *>(reciprocal + 64));
+        const __m128i r = reinterpret_cast<__m128i>(LoadWords(reciprocal));
+        const __m128i offsets = reinterpret_cast<__m128i>(LoadWords(reciprocal + 64));
         const __m128i zero = _mm_setzero_si128();
         const __m128i low = _mm_mullo_epi16(m, r), high = _mm_mulhi_epu16(m, r);
         const __m128i left = _mm_add_epi32(_mm_unpacklo_epi16(low, high),
