@@ -94,22 +94,29 @@ class WholeMcu420 {
   public:
     explicit WholeMcu420(const McuPixels &pixels) : pixels_(pixels) {}
 
+    // Packed pixels are taken in when their channels lie in R, G, B order.
+    static bool Takes(const McuPixels &pixels) {
+        return pixels.pixelStep == 1 ||
+               (pixels.pixelStep == 3 && pixels.rgb[1] == pixels.rgb[0] + 1 &&
+                pixels.rgb[2] == pixels.rgb[0] + 2);
+    }
+
     void Convert(JpgEncComponent *luma, JpgEncComponent *cb, JpgEncComponent *cr) const {
         for (uint32_t pair = 0; pair < 8; ++pair) {
-            uint8_t *y = luma->base + static_cast<std::size_t>(luma->pitch) * 2 * pair;
-            __m128i cbSums[2], crSums[2];
-            for (uint32_t half = 0; half < 2; ++half) {
-                cbSums[half] = crSums[half] = _mm_setzero_si128();
-                for (uint32_t line = 0; line < 2; ++line) {
-                    Pixels8 p = Load(2 * pair + line, 8 * half);
-                    __m128i luma16 =
-                        _mm_packs_epi32(Luma(p.rg[0], p.gb[0]), Luma(p.rg[1], p.gb[1]));
-                    uint8_t *out = y + static_cast<std::size_t>(luma->pitch) * line + 8 * half;
-                    _mm_storel_epi64(reinterpret_cast<__m128i *>(out),
-                                     _mm_packus_epi16(luma16, luma16));
-                    cbSums[half] = _mm_add_epi32(cbSums[half], PairSums(Cb(p)));
-                    crSums[half] = _mm_add_epi32(crSums[half], PairSums(Cr(p)));
+            __m128i cbSums[2] = {}, crSums[2] = {};
+            for (uint32_t line = 0; line < 2; ++line) {
+                Pixels8 p[2];
+                LoadLine(2 * pair + line, p);
+                __m128i luma16[2];
+                for (uint32_t half = 0; half < 2; ++half) {
+                    luma16[half] = _mm_packs_epi32(Luma(p[half].rg[0], p[half].gb[0]),
+                                                   Luma(p[half].rg[1], p[half].gb[1]));
+                    cbSums[half] = _mm_add_epi32(cbSums[half], PairSums(Cb(p[half])));
+                    crSums[half] = _mm_add_epi32(crSums[half], PairSums(Cr(p[half])));
                 }
+                uint8_t *out = luma->base + static_cast<std::size_t>(luma->pitch) * (2 * pair + line);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                                 _mm_packus_epi16(luma16[0], luma16[1]));
             }
             Store(cbSums, cb->base + static_cast<std::size_t>(cb->pitch) * pair);
             Store(crSums, cr->base + static_cast<std::size_t>(cr->pitch) * pair);
@@ -124,28 +131,46 @@ class WholeMcu420 {
         __m128i rg[2], gb[2];
     };
 
-    Pixels8 Load(uint32_t line, uint32_t column) const {
-        const std::size_t at = line * pixels_.pitch + column * pixels_.pixelStep;
-        __m128i r = Samples(pixels_.rgb[0] + at), g = Samples(pixels_.rgb[1] + at),
-                b = Samples(pixels_.rgb[2] + at);
-        Pixels8 p;
-        p.r = r;
-        p.b = b;
-        p.rg[0] = _mm_unpacklo_epi16(r, g);
-        p.rg[1] = _mm_unpackhi_epi16(r, g);
-        p.gb[0] = _mm_unpacklo_epi16(g, b);
-        p.gb[1] = _mm_unpackhi_epi16(g, b);
-        return p;
+    // The sixteen pixels of a line, as two groups of eight.
+    void LoadLine(uint32_t line, Pixels8 *p) const {
+        const std::size_t at = line * pixels_.pitch;
+        __m128i channels[3];
+        if (pixels_.pixelStep == 1) {
+            for (int c = 0; c < 3; ++c)
+                channels[c] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels_.rgb[c] + at));
+        } else {
+            Deinterleave(pixels_.rgb[0] + at, channels);
+        }
+        const __m128i zero = _mm_setzero_si128();
+        for (int half = 0; half < 2; ++half) {
+            const __m128i r = half ? _mm_unpackhi_epi8(channels[0], zero)
+                                   : _mm_unpacklo_epi8(channels[0], zero);
+            const __m128i g = half ? _mm_unpackhi_epi8(channels[1], zero)
+                                   : _mm_unpacklo_epi8(channels[1], zero);
+            const __m128i b = half ? _mm_unpackhi_epi8(channels[2], zero)
+                                   : _mm_unpacklo_epi8(channels[2], zero);
+            p[half].r = r;
+            p[half].b = b;
+            p[half].rg[0] = _mm_unpacklo_epi16(r, g);
+            p[half].rg[1] = _mm_unpackhi_epi16(r, g);
+            p[half].gb[0] = _mm_unpacklo_epi16(g, b);
+            p[half].gb[1] = _mm_unpackhi_epi16(g, b);
+        }
     }
 
-    __m128i Samples(const uint8_t *at) const {
-        if (pixels_.pixelStep == 1) {
-            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)),
-                                     _mm_setzero_si128());
+    // 48 bytes of packed pixels into sixteen R, G and B bytes. Interleaving
+    // the first 24 bytes with the last 24 moves the byte at position x to
+    // 2x mod 47; four rounds move it to 16x mod 47, which sends x = 3i + c
+    // to 16c + i: the channels side by side.
+    static void Deinterleave(const uint8_t *at, __m128i *v) {
+        for (int i = 0; i < 3; ++i)
+            v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * i));
+        for (int round = 0; round < 4; ++round) {
+            const __m128i a = v[0], b = v[1], c = v[2];
+            v[0] = _mm_unpacklo_epi8(a, _mm_srli_si128(b, 8));
+            v[1] = _mm_unpacklo_epi8(_mm_srli_si128(a, 8), c);
+            v[2] = _mm_unpacklo_epi8(b, _mm_srli_si128(c, 8));
         }
-        const std::size_t s = pixels_.pixelStep;
-        return _mm_setr_epi16(at[0], at[s], at[2 * s], at[3 * s], at[4 * s], at[5 * s],
-                              at[6 * s], at[7 * s]);
     }
 
     static __m128i Factors(int16_t first, int16_t second) {
@@ -241,7 +266,7 @@ void JpgEncRGB2YCbCr(JpgEncState *state, int32_t column, int32_t row) {
 #if defined(__SSE2__)
     // The vector form knows the standard table's factors only.
     if (subsample == 3 && columns == jpg_rgb2ycc_tbl.column && pixels.width == mcuWidth &&
-        pixels.height == mcuHeight) {
+        pixels.height == mcuHeight && WholeMcu420::Takes(pixels)) {
         WholeMcu420(pixels).Convert(state->components[0], state->components[1],
                                     state->components[2]);
         return;
