@@ -114,7 +114,8 @@ class WholeMcu420 {
                     cbSums[half] = _mm_add_epi32(cbSums[half], PairSums(Cb(p[half])));
                     crSums[half] = _mm_add_epi32(crSums[half], PairSums(Cr(p[half])));
                 }
-                uint8_t *out = luma->base + static_cast<std::size_t>(luma->pitch) * (2 * pair + line);
+                const uint32_t y = 2 * pair + line;
+                uint8_t *out = luma->base + static_cast<std::size_t>(luma->pitch) * y;
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
                                  _mm_packus_epi16(luma16[0], luma16[1]));
             }
@@ -136,8 +137,10 @@ class WholeMcu420 {
         const std::size_t at = line * pixels_.pitch;
         __m128i channels[3];
         if (pixels_.pixelStep == 1) {
-            for (int c = 0; c < 3; ++c)
-                channels[c] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels_.rgb[c] + at));
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t *samples = pixels_.rgb[c] + at;
+                channels[c] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(samples));
+            }
         } else {
             Deinterleave(pixels_.rgb[0] + at, channels);
         }

@@ -129,6 +129,19 @@ inline void Transpose(const Vec *in, Vec *out) {
     }
 }
 
+#if !defined(__SSE2__)
+// floor((m * r + offset) / 2^15) in 32-bit lanes; no offsets for a
+// truncating quotient.
+inline Vec ScaledQuotient(Vec magnitude, const uint16_t *reciprocal, const uint16_t *offsets) {
+    typedef uint16_t Words __attribute__((vector_size(16)));
+    const Words steps = reinterpret_cast<Words>(LoadWords(reciprocal));
+    Wide product = __builtin_convertvector(magnitude, Wide) * __builtin_convertvector(steps, Wide);
+    if (offsets)
+        product += __builtin_convertvector(reinterpret_cast<Words>(LoadWords(offsets)), Wide);
+    return __builtin_convertvector(product >> 15, Vec);
+}
+#endif
+
 // Quotients of magnitudes (below 2^15) by their steps, floor((m * r +
 // offset) / 2^15), for the eight coefficients from `reciprocal`.
 struct Truncate {
@@ -139,17 +152,9 @@ struct Truncate {
             reinterpret_cast<__m128i>(magnitude + magnitude),
             reinterpret_cast<__m128i>(LoadWords(reciprocal))));
 #else
-        return Scaled(magnitude, reciprocal, Wide{});
+        return ScaledQuotient(magnitude, reciprocal, nullptr);
 #endif
     }
-#if !defined(__SSE2__)
-    static inline Vec Scaled(Vec magnitude, const uint16_t *reciprocal, Wide offset) {
-        typedef uint16_t Words __attribute__((vector_size(16)));
-        const Wide m = __builtin_convertvector(magnitude, Wide);
-        const Wide r = __builtin_convertvector(reinterpret_cast<Words>(LoadWords(reciprocal)), Wide);
-        return __builtin_convertvector((m * r + offset) >> 15, Vec);
-    }
-#endif
 };
 struct Round {
     static inline Vec Quotient(Vec magnitude, const uint16_t *reciprocal) {
@@ -167,10 +172,7 @@ struct Round {
         return reinterpret_cast<Vec>(
             _mm_packs_epi32(_mm_srli_epi32(left, 15), _mm_srli_epi32(right, 15)));
 #else
-        typedef uint16_t Words __attribute__((vector_size(16)));
-        const Wide offsets =
-            __builtin_convertvector(reinterpret_cast<Words>(LoadWords(reciprocal + 64)), Wide);
-        return Truncate::Scaled(magnitude, reciprocal, offsets);
+        return ScaledQuotient(magnitude, reciprocal, reciprocal + 64);
 #endif
     }
 };
