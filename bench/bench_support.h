@@ -7,10 +7,12 @@
 #include "qvjpeg.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -82,6 +84,33 @@ inline uint32_t MemoryCallback(uint32_t operation, void *stream, void *argument)
                                     static_cast<vltJpgStreamSeekArgs *>(argument));
     return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(source->position) : 0;
 }
+
+// One aim's ratios (ours / libjpeg-turbo throughput) over the photos: their
+// geometric mean and the worst photo, printed as the aim's summary line.
+class RatioSummary {
+  public:
+    explicit RatioSummary(const char *aim) : aim_(aim) {}
+    void Add(const std::string &photo, double ratio) {
+        logSum_ += std::log(ratio);
+        ++count_;
+        if (count_ == 1 || ratio < worst_) {
+            worst_ = ratio;
+            worstPhoto_ = photo;
+        }
+    }
+    void Print() const {
+        if (count_ > 0)
+            std::printf("summary %-20s geometric mean %.2f, worst %.2f (%s), %d photos\n", aim_,
+                        std::exp(logSum_ / count_), worst_, worstPhoto_.c_str(), count_);
+    }
+
+  private:
+    const char *aim_;
+    double logSum_ = 0;
+    double worst_ = 0;
+    std::string worstPhoto_;
+    int count_ = 0;
+};
 
 } // namespace bench
 

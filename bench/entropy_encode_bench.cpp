@@ -187,6 +187,7 @@ struct Totals {
     double ours = 0; // seconds per pass over all images
     double libjpeg = 0;
     uint64_t coefficients = 0;
+    bench::RatioSummary ratios{"entropy coding"};
 };
 
 void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
@@ -217,6 +218,7 @@ void TimeBothAndReport(Photo &photo, int rounds, Totals &totals) {
                 same ? "same" : "DIFFERENT", ourBytes);
     totals.ours += ours;
     totals.libjpeg += theirs;
+    totals.ratios.Add(name, theirs / ours);
     totals.coefficients += photo.coefficients;
 }
 
@@ -250,5 +252,6 @@ int main(int argc, char **argv) {
     std::printf("%-28s %5s %9.2f %10.1f %10.1f %7.2f\n", "all", "", mcoef, mcoef / oursTotal,
                 mcoef / libjpegTotal, libjpegTotal / oursTotal);
     std::printf("ratio = our throughput / libjpeg-turbo throughput (above 1: we are faster)\n");
+    totals.ratios.Print();
     return 0;
 }

@@ -85,9 +85,24 @@ enum Side { kOursFast, kOursExact, kLibjpegIslow, kLibjpegIfast, kOursRgb, kLibj
 const char *const kSideNames[kSides] = {"ours m0", "ours m1", "ljt islow", "ljt ifast",
                                         "ours rgb", "ljt rgb"};
 
+// The ratios summarized per photo: ours over libjpeg-turbo's side.
+struct Comparison {
+    Side ours;
+    Side theirs;
+    const char *aim;
+};
+constexpr Comparison kComparisons[] = {{kOursExact, kLibjpegIslow, "m1 / islow"},
+                                       {kOursExact, kLibjpegIfast, "m1 / ifast"},
+                                       {kOursFast, kLibjpegIslow, "m0 / islow"},
+                                       {kOursRgb, kLibjpegRgb, "rgb / rgb islow"}};
+constexpr int kComparisonCount = sizeof kComparisons / sizeof kComparisons[0];
+
 struct Totals {
     double seconds[kSides] = {};
     double megapixels = 0;
+    bench::RatioSummary ratios[kComparisonCount] = {
+        bench::RatioSummary(kComparisons[0].aim), bench::RatioSummary(kComparisons[1].aim),
+        bench::RatioSummary(kComparisons[2].aim), bench::RatioSummary(kComparisons[3].aim)};
 };
 
 std::vector<uint8_t> EncodeOurs(const sample_test::HostImage &host, const Photo &photo,
@@ -163,6 +178,9 @@ void BenchPhoto(const Photo &photo, int rounds, Totals &totals) {
     }
     std::printf("\n");
     totals.megapixels += megapixels;
+    for (int i = 0; i < kComparisonCount; ++i)
+        totals.ratios[i].Add(photo.name,
+                             seconds[kComparisons[i].theirs] / seconds[kComparisons[i].ours]);
     ReportQuality(photo, planes, files[kOursFast], files[kLibjpegIslow], host);
 }
 
@@ -195,5 +213,7 @@ int main(int argc, char **argv) {
                 totals.seconds[kLibjpegIslow] / totals.seconds[kOursExact],
                 totals.seconds[kLibjpegIfast] / totals.seconds[kOursFast],
                 totals.seconds[kLibjpegRgb] / totals.seconds[kOursRgb]);
+    for (const bench::RatioSummary &summary : totals.ratios)
+        summary.Print();
     return 0;
 }

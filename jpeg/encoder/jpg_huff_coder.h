@@ -418,10 +418,11 @@ class BlockCoder {
         SignedValue value(v);
         uint32_t size = category_.NonZero(value.magnitude);
         // Sizes above 10 have no code in a derived table (its builder gives
-        // them none), so one index past the largest size stands for all.
-        // One load for both fields.
-        const JpgHuffCode entry =
-            ac_[(run << 4) | (size <= kJpgMaxAcCategory ? size : kJpgMaxAcCategory + 1)];
+        // them none).
+        if (__builtin_expect(size > kJpgMaxAcCategory, 0)) {
+            return kCodeMissing;
+        }
+        const JpgHuffCode entry = ac_[(run << 4) | size];
         if (entry.length == 0) {
             return kCodeMissing;
         }

@@ -2,14 +2,16 @@
 // multiplications by 8-bit constants, which ARM's multiply instructions
 // take in one step where the shift-and-add forms need several. Wherever
 // the compiler has 128-bit vector registers (SSE2, NEON) each pass runs
-// on four columns or rows at once: the block is handled as 4x4 quarters,
+// on all eight columns or rows at once in 16-bit lanes, the block
 // transposed between the passes and before quantizing. The arithmetic is
 // that of the scalar form, so both give the same coefficients.
 #include "encoder/jpg_fdct.h"
 
 #include "encoder/jpg_fdct_impl.h"
 
-#include "kernels/jpg_vec4.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <cstring>
 
@@ -28,139 +30,177 @@ void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitc
 
 #else
 
-typedef int32_t Vec __attribute__((vector_size(16)));
-typedef uint32_t UVec __attribute__((vector_size(16)));
-typedef uint16_t Words4 __attribute__((vector_size(8)));
-typedef int16_t Coef4 __attribute__((vector_size(8)));
+// Eight 16-bit lanes: a whole row or column per register. Every value of
+// both passes fits in 16 bits (a column result is at most 1286 in
+// magnitude, a row result at most 12920, a rotation's input at most
+// 10288), so the lanes compute what the scalar form computes in 32 bits.
+typedef int16_t Vec __attribute__((vector_size(16)));
+typedef int32_t Pairs __attribute__((vector_size(16)));
+typedef int64_t Quads __attribute__((vector_size(16)));
+typedef int32_t Wide __attribute__((vector_size(32)));
 
-// Lane-wise products with 16-bit unsigned factors, each held in both
-// halves of its lane of `factors`.
-inline Vec MulFactors(Vec x, Vec factors) {
+// floor(x * k / 256) for k below 512. SSE2 takes the high half of a 16-bit
+// product: x * 2^shift * k * 2^(8 - shift) / 2^16 is the same quotient, and
+// `shift` keeps both factors within 16 bits for the inputs the butterfly
+// hands each rotation.
+template <int32_t k, int shift> inline Vec MulShift8(Vec x) {
+    static_assert((k << (8 - shift)) < 32768, "factor within 16 bits");
 #if defined(__SSE2__)
-    return JpgVec4MulFactors(x, reinterpret_cast<__m128i>(factors));
+    return reinterpret_cast<Vec>(_mm_mulhi_epi16(reinterpret_cast<__m128i>(x << shift),
+                                                 _mm_set1_epi16(k << (8 - shift))));
 #else
-    return x * (factors & 0xFFFF);
+    return __builtin_convertvector(__builtin_convertvector(x, Wide) * k >> 8, Vec);
 #endif
 }
 
-inline Vec MulConstant(Vec x, int32_t k) { return MulFactors(x, Vec{} + (k | k << 16)); }
-
-// The byte rotations on vectors.
+// The byte rotations on vectors; the shifts suit the largest inputs
+// (10288 for Half and R0383, 5144 for R0541 and R1307).
 struct VecRotations {
-    static inline Vec Half(Vec x) { return MulConstant(x, 181) >> 8; }
-    static inline Vec R0383(Vec x) { return MulConstant(x, 98) >> 8; }
-    static inline Vec R0541(Vec x) { return MulConstant(x, 139) >> 8; }
-    static inline Vec R1307(Vec x) { return MulConstant(x, 334) >> 8; }
+    static inline Vec Half(Vec x) { return MulShift8<181, 1>(x); }
+    static inline Vec R0383(Vec x) { return MulShift8<98, 0>(x); }
+    static inline Vec R0541(Vec x) { return MulShift8<139, 1>(x); }
+    static inline Vec R1307(Vec x) { return MulShift8<334, 2>(x); }
 };
 
-// The eight samples of a row, less 128: columns 0..3 and 4..7.
-inline void LoadRow(const uint8_t *at, int32_t step, Vec *left, Vec *right) {
+// The eight samples of a row, less 128.
+inline Vec LoadRow(const uint8_t *at, int32_t step) {
 #if defined(__SSE2__)
     if (step == 1) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i words =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)), zero);
-        *left = reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, zero)) - 128;
-        *right = reinterpret_cast<Vec>(_mm_unpackhi_epi16(words, zero)) - 128;
-        return;
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+        return reinterpret_cast<Vec>(_mm_unpacklo_epi8(bytes, _mm_setzero_si128())) - 128;
     }
 #endif
-    *left = Vec{at[0], at[step], at[2 * step], at[3 * step]} - 128;
-    *right = Vec{at[4 * step], at[5 * step], at[6 * step], at[7 * step]} - 128;
+    return Vec{at[0], at[step], at[2 * step], at[3 * step],
+               at[4 * step], at[5 * step], at[6 * step], at[7 * step]} - 128;
 }
 
-// in[half][i] holds entries 4 * half .. + 3 of line i; out[group][j]
-// holds entry j of lines 4 * group .. + 3 (lines and entries swapped).
-inline void TransposeBlock(Vec in[2][8], Vec out[2][8]) {
-    for (int group = 0; group < 2; ++group) {
-        for (int half = 0; half < 2; ++half) {
-            Vec quarter[4];
-            for (int i = 0; i < 4; ++i)
-                quarter[i] = in[half][4 * group + i];
-            JpgVec4Transpose(quarter);
-            for (int j = 0; j < 4; ++j)
-                out[group][4 * half + j] = quarter[j];
+inline Vec LoadWords(const uint16_t *table) {
+    Vec words;
+    std::memcpy(&words, table, sizeof words);
+    return words;
+}
+
+// Interleaves of lane pairs of 16, 32 and 64 bits (the unpacks of SSE2
+// and the zips of NEON).
+inline Vec Low16(Vec a, Vec b) { return __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11); }
+inline Vec High16(Vec a, Vec b) {
+    return __builtin_shufflevector(a, b, 4, 12, 5, 13, 6, 14, 7, 15);
+}
+inline Vec Low32(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(__builtin_shufflevector(reinterpret_cast<Pairs>(a),
+                                                         reinterpret_cast<Pairs>(b), 0, 4, 1, 5));
+}
+inline Vec High32(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(__builtin_shufflevector(reinterpret_cast<Pairs>(a),
+                                                         reinterpret_cast<Pairs>(b), 2, 6, 3, 7));
+}
+inline Vec Low64(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        __builtin_shufflevector(reinterpret_cast<Quads>(a), reinterpret_cast<Quads>(b), 0, 2));
+}
+inline Vec High64(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        __builtin_shufflevector(reinterpret_cast<Quads>(a), reinterpret_cast<Quads>(b), 1, 3));
+}
+
+// Lines become entries: out[j] holds entry j of in[0..7].
+inline void Transpose(const Vec *in, Vec *out) {
+    Vec pairs[8], quads[8];
+    for (int i = 0; i < 4; ++i) {
+        pairs[i] = Low16(in[2 * i], in[2 * i + 1]);
+        pairs[4 + i] = High16(in[2 * i], in[2 * i + 1]);
+    }
+    // pairs[i] holds entries 0..3 of lines 2i, 2i + 1, pairs[4 + i] entries 4..7.
+    for (int half = 0; half < 2; ++half) {
+        const Vec *p = pairs + 4 * half;
+        quads[4 * half + 0] = Low32(p[0], p[1]);
+        quads[4 * half + 1] = High32(p[0], p[1]);
+        quads[4 * half + 2] = Low32(p[2], p[3]);
+        quads[4 * half + 3] = High32(p[2], p[3]);
+    }
+    // quads[4 * half + 2 * g + l] holds two entries of lines 0..3 (g = 0)
+    // or 4..7 (g = 1): entries 4 * half + 2 * l and the next.
+    for (int half = 0; half < 2; ++half) {
+        for (int l = 0; l < 2; ++l) {
+            const Vec top = quads[4 * half + l], bottom = quads[4 * half + 2 + l];
+            out[4 * half + 2 * l] = Low64(top, bottom);
+            out[4 * half + 2 * l + 1] = High64(top, bottom);
         }
     }
 }
 
-// Four table entries, zero-extended, or each in both halves of its lane
-// (the form MulFactors takes).
-inline Vec LoadTable(const uint16_t *table) {
-#if defined(__SSE2__)
-    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(table));
-    return reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, _mm_setzero_si128()));
-#else
-    Words4 words;
-    std::memcpy(&words, table, sizeof words);
-    return __builtin_convertvector(words, Vec);
-#endif
+#if !defined(__SSE2__)
+// floor((m * r + offset) / 2^15) in 32-bit lanes; no offsets for a
+// truncating quotient.
+inline Vec ScaledQuotient(Vec magnitude, const uint16_t *reciprocal, const uint16_t *offsets) {
+    typedef uint16_t Words __attribute__((vector_size(16)));
+    const Words steps = reinterpret_cast<Words>(LoadWords(reciprocal));
+    Wide product = __builtin_convertvector(magnitude, Wide) * __builtin_convertvector(steps, Wide);
+    if (offsets)
+        product += __builtin_convertvector(reinterpret_cast<Words>(LoadWords(offsets)), Wide);
+    return __builtin_convertvector(product >> 15, Vec);
 }
-inline Vec LoadFactors(const uint16_t *table) {
-#if defined(__SSE2__)
-    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(table));
-    return reinterpret_cast<Vec>(_mm_unpacklo_epi16(words, words));
-#else
-    const UVec wide = reinterpret_cast<UVec>(LoadTable(table));
-    return reinterpret_cast<Vec>(wide | wide << 16);
 #endif
-}
 
-// Eight coefficients of a row from its two halves; every quotient fits in
-// 16 bits.
-inline void StoreRow(int16_t *out, Vec left, Vec right) {
-#if defined(__SSE2__)
-    const __m128i packed =
-        _mm_packs_epi32(reinterpret_cast<__m128i>(left), reinterpret_cast<__m128i>(right));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed);
-#else
-    const Coef4 low = __builtin_convertvector(left, Coef4);
-    const Coef4 high = __builtin_convertvector(right, Coef4);
-    std::memcpy(out, &low, sizeof low);
-    std::memcpy(out + 4, &high, sizeof high);
-#endif
-}
-
+// Quotients of magnitudes (below 2^15) by their steps, floor((m * r +
+// offset) / 2^15), for the eight coefficients from `reciprocal`.
 struct Truncate {
-    static inline Vec Offset(const uint16_t *) { return Vec{}; }
+    static inline Vec Quotient(Vec magnitude, const uint16_t *reciprocal) {
+#if defined(__SSE2__)
+        // floor(2m * r / 2^16), the high half of an unsigned product.
+        return reinterpret_cast<Vec>(_mm_mulhi_epu16(
+            reinterpret_cast<__m128i>(magnitude + magnitude),
+            reinterpret_cast<__m128i>(LoadWords(reciprocal))));
+#else
+        return ScaledQuotient(magnitude, reciprocal, nullptr);
+#endif
+    }
 };
 struct Round {
-    static inline Vec Offset(const uint16_t *offsets) { return LoadTable(offsets); }
+    static inline Vec Quotient(Vec magnitude, const uint16_t *reciprocal) {
+#if defined(__SSE2__)
+        // The 32-bit products from their two halves, the offsets added.
+        const __m128i m = reinterpret_cast<__m128i>(magnitude);
+        const __m128i r = reinterpret_cast<__m128i>(LoadWords(reciprocal));
+        const __m128i offsets = reinterpret_cast<__m128i>(LoadWords(reciprocal + 64));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i low = _mm_mullo_epi16(m, r), high = _mm_mulhi_epu16(m, r);
+        const __m128i left = _mm_add_epi32(_mm_unpacklo_epi16(low, high),
+                                           _mm_unpacklo_epi16(offsets, zero));
+        const __m128i right = _mm_add_epi32(_mm_unpackhi_epi16(low, high),
+                                            _mm_unpackhi_epi16(offsets, zero));
+        return reinterpret_cast<Vec>(
+            _mm_packs_epi32(_mm_srli_epi32(left, 15), _mm_srli_epi32(right, 15)));
+#else
+        return ScaledQuotient(magnitude, reciprocal, reciprocal + 64);
+#endif
+    }
 };
 
-// Quotients of the four values at natural index k.. by their steps, as the
-// scalar quantizers compute them: the magnitude shifted, the sign put back.
-template <typename Rounding> inline Vec Quantize(Vec y, const uint16_t *reciprocal, int k) {
-    const Vec product = MulFactors(y, LoadFactors(reciprocal + k));
-    const Vec negative = product >> 31;
-    const Vec magnitude = (product ^ negative) - negative;
-    const Vec quotient = (magnitude + Rounding::Offset(reciprocal + 64 + k)) >> 15;
-    return (quotient ^ negative) - negative;
+// The scalar quantizers' result: the magnitude divided, the sign put back.
+template <typename Rounding> inline Vec Quantize(Vec y, const uint16_t *reciprocal) {
+    const Vec negative = y >> 15;
+    const Vec magnitude = (y ^ negative) - negative;
+    return (Rounding::Quotient(magnitude, reciprocal) ^ negative) - negative;
 }
 
 template <typename Rounding>
 void Transform(int16_t *block, const uint8_t *source, int32_t step, int32_t pitch,
                const uint16_t *reciprocal) {
-    // Columns: samples[half][row], then the butterfly down each column.
-    Vec samples[2][8];
-    Vec columns[2][8];
+    // Columns: each vector a row of samples, the butterfly down all eight
+    // columns at once; then rows, the column results turned.
+    Vec lines[8], pass[8];
     for (int r = 0; r < 8; ++r)
-        LoadRow(source + r * pitch, step, &samples[0][r], &samples[1][r]);
-    for (int half = 0; half < 2; ++half)
-        JpgFdctButterfly<VecRotations, Vec>(samples[half], columns[half]);
-    // Rows: the column results turned so that each vector holds one
-    // column of four rows, then the butterfly along each row.
-    Vec turned[2][8];
-    Vec rows[2][8];
-    TransposeBlock(columns, turned);
-    for (int group = 0; group < 2; ++group)
-        JpgFdctButterfly<VecRotations, Vec>(turned[group], rows[group]);
-    // Back to rows of four columns for the natural-order tables.
-    Vec results[2][8];
-    TransposeBlock(rows, results);
-    for (int u = 0; u < 8; ++u)
-        StoreRow(block + 8 * u, Quantize<Rounding>(results[0][u], reciprocal, 8 * u),
-                 Quantize<Rounding>(results[1][u], reciprocal, 8 * u + 4));
+        lines[r] = LoadRow(source + r * pitch, step);
+    JpgFdctButterfly<VecRotations, Vec>(lines, pass);
+    Transpose(pass, lines);
+    JpgFdctButterfly<VecRotations, Vec>(lines, pass);
+    // Back to rows of coefficients for the natural-order tables.
+    Transpose(pass, lines);
+    for (int u = 0; u < 8; ++u) {
+        const Vec q = Quantize<Rounding>(lines[u], reciprocal + 8 * u);
+        std::memcpy(block + 8 * u, &q, sizeof q);
+    }
 }
 
 #endif

@@ -154,33 +154,62 @@ int Jfif(int component, int r, int g, int b) {
     return static_cast<int>(std::floor(value + (component ? 128.0 : 0.0) + 0.5));
 }
 
+// One MCU of RGB pixels (packed, or planar when `planar`) converted into
+// the MCU sample buffer: 8x8 for 4:4:4, 16x16 for 4:2:0. The conversion
+// table is the standard one or `table`.
+std::vector<uint8_t> ConvertMcu(const std::vector<uint8_t> &rgb, bool subsampled, bool planar,
+                                const JpgRgbToYccTable &table = jpg_rgb2ycc_tbl) {
+    const int side = subsampled ? 16 : 8;
+    EncFixture fixture(3);
+    JpgEncState &state = fixture.state;
+    std::vector<uint8_t> buffer(kJpgEncMaxBlocksPerMcu * 64);
+    for (int i = 0; i < 3; ++i)
+        fixture.components[i].h = fixture.components[i].v = (i == 0 && subsampled) ? 2 : 1;
+    state.maxH = state.maxV = subsampled ? 2 : 1;
+    state.samplingMode = subsampled ? VLTJPG_SAMPLING_420 : VLTJPG_SAMPLING_444;
+    state.pixelFormat = planar ? VLTJPG_PIXEL_RGB_PLANAR : VLTJPG_PIXEL_RGB_PACKED;
+    state.width = state.bandLines = side;
+    state.rgbMcuBuffer = buffer.data();
+    state.rgbPitch = planar ? side : 3 * side;
+    for (int i = 0; i < 3; ++i)
+        state.rgbSources[i] = rgb.data() + (planar ? i * side * side : i);
+    state.subsampleTable = jpg_yccsubsample_tbl;
+    state.conversionTable = &table.column[0][0];
+    JpgEncRGB2YCbCr(&state, 0, 0);
+    return buffer;
+}
+
 // The converter fills the MCU sample buffer: for 4:4:4 each sample is
 // JFIF's within one level; pure red is Y 76, Cb 85, Cr 255.
 TEST(SampleRgb, ConversionMatchesJfif) {
     std::vector<uint8_t> rgb = oracle::MakeImage(8, 8, 3, oracle::Content::kNoise, 5);
     rgb[0] = 255, rgb[1] = 0, rgb[2] = 0;
-    EncFixture fixture(3);
-    JpgEncState &state = fixture.state;
-    uint8_t buffer[kJpgEncMaxBlocksPerMcu * 64];
-    for (int i = 0; i < 3; ++i)
-        fixture.components[i].h = fixture.components[i].v = 1;
-    state.maxH = state.maxV = 1;
-    state.samplingMode = VLTJPG_SAMPLING_444;
-    state.pixelFormat = VLTJPG_PIXEL_RGB_PACKED;
-    state.width = state.bandLines = 8;
-    state.rgbMcuBuffer = buffer;
-    state.rgbPitch = 24;
-    for (int i = 0; i < 3; ++i)
-        state.rgbSources[i] = rgb.data() + i;
-    state.subsampleTable = jpg_yccsubsample_tbl;
-    state.conversionTable = &jpg_rgb2ycc_tbl.column[0][0];
-    JpgEncRGB2YCbCr(&state, 0, 0);
+    std::vector<uint8_t> buffer = ConvertMcu(rgb, false, false);
     EXPECT_EQ(76, buffer[0]);
     EXPECT_EQ(85, buffer[64]);
     EXPECT_EQ(255, buffer[128]);
     for (int p = 0; p < 64; ++p) {
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(Jfif(c, rgb[3 * p], rgb[3 * p + 1], rgb[3 * p + 2]), buffer[64 * c + p], 1);
+    }
+}
+
+// Whole 4:2:0 MCUs take the vector form where there is one; a copy of the
+// standard table forces the table-driven form, which must give the same
+// samples, packed and planar, on noise and on pixels of 0 and 255 only
+// (the extremes of every sum).
+TEST(SampleRgb, WholeMcuKernelMatchesTableForm) {
+    static const JpgRgbToYccTable copy = jpg_rgb2ycc_tbl;
+    for (int seed = 0; seed < 8; ++seed) {
+        std::vector<uint8_t> rgb = oracle::MakeImage(16, 16, 3, oracle::Content::kNoise, seed);
+        if (seed & 1) {
+            for (uint8_t &v : rgb)
+                v = v & 1 ? 255 : 0;
+        }
+        for (bool planar : {false, true}) {
+            EXPECT_EQ(ConvertMcu(rgb, true, planar, copy), ConvertMcu(rgb, true, planar))
+                << "seed " << seed << (planar ? " planar" : " packed");
+        }
     }
 }
 

@@ -116,4 +116,36 @@ TEST(ForwardTransform, KernelsMatchTheirScalarFormAndTheExactDct) {
         EXPECT_LT(std::sqrt(squared[i] / count), 1.0) << kVariants[i].name;
 }
 
+// Blocks of 0 and 255 laid out by the sign of each basis function drive
+// that coefficient and the butterflies' sums to their largest magnitudes;
+// with multipliers and offsets across their whole range the kernels still
+// give what their scalar form gives.
+TEST(ForwardTransform, KernelsMatchTheirScalarFormOnExtremeBlocks) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> multiplier(0, 65535), offset(0, 32768);
+    for (int k = 0; k < 128; ++k) {
+        int u = k % 64 / 8, w = k % 8;
+        uint8_t samples[64];
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                double basis = std::cos((2 * y + 1) * u * M_PI / 16) *
+                               std::cos((2 * x + 1) * w * M_PI / 16);
+                samples[8 * y + x] = (basis >= 0) == (k < 64) ? 255 : 0;
+            }
+        }
+        uint16_t reciprocal[128];
+        for (int i = 0; i < 64; ++i) {
+            reciprocal[i] = static_cast<uint16_t>(multiplier(rng));
+            reciprocal[64 + i] = static_cast<uint16_t>(offset(rng));
+        }
+        int16_t kernel[64], scalar[64];
+        JpgFDCTQ_ARMV6(kernel, samples, 1, 8, reciprocal);
+        JpgFdctQuantize<JpgFdctByteRotations, JpgFdctTruncate>(scalar, samples, 1, 8, reciprocal);
+        ASSERT_TRUE(std::equal(kernel, kernel + 64, scalar)) << "block " << k;
+        JpgFDCTQ_HQ_ARMV6(kernel, samples, 1, 8, reciprocal);
+        JpgFdctQuantize<JpgFdctByteRotations, JpgFdctRound>(scalar, samples, 1, 8, reciprocal);
+        ASSERT_TRUE(std::equal(kernel, kernel + 64, scalar)) << "block " << k;
+    }
+}
+
 } // namespace
