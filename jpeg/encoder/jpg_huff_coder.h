@@ -289,8 +289,8 @@ constexpr ZigzagRowBits MakeZigzagRowBits() {
     return table;
 }
 
-// Bit k - 1 of a 64-bit mask for position k, the mask shifted past each
-// position yielded, so counting trailing zeros gives the run (64-bit
+// Bit k - 1 of a 64-bit mask for position k, the lowest bit cleared as
+// each position is yielded, so counting trailing zeros gives it (64-bit
 // hosts with SSE2). The mask is formed in natural order, then moved to
 // zigzag positions by a table lookup per row of eight coefficients.
 class RowTableMaskScan {
@@ -299,10 +299,11 @@ class RowTableMaskScan {
         : block_(block), mask_((ZigzagMask(block) & ((uint64_t(2) << last) - 2)) >> 1) {}
     bool Next(uint32_t &run, int32_t &v) {
         if (mask_ == 0) return false;
-        run = static_cast<uint32_t>(__builtin_ctzll(mask_));
-        mask_ = (mask_ >> run) >> 1;
-        k_ += run + 1;
-        v = block_[kNaturalOrder.of[k_]];
+        uint32_t k = static_cast<uint32_t>(__builtin_ctzll(mask_)) + 1;
+        mask_ &= mask_ - 1;
+        run = k - k_ - 1;
+        k_ = k;
+        v = block_[kNaturalOrder.of[k]];
         return true;
     }
     uint32_t Last() const { return k_; }
