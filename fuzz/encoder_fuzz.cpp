@@ -24,7 +24,7 @@ struct Reader {
 uint32_t DiscardingStream(uint32_t operation, void *, void *argument) {
     if (operation == VLTJPG_STREAM_WRITE)
         return static_cast<vltJpgStreamBuffer *>(argument)->count;
-    return 0;
+    return operation == VLTJPG_STREAM_FLUSH ? 1 : 0;
 }
 
 uint32_t Half(uint32_t value) { return (value + 1) / 2; }

@@ -41,7 +41,7 @@ uint32_t SinkCallback(uint32_t operation, void *stream, void *argument) {
         return sink->position;
     case VLTJPG_STREAM_FLUSH:
         ++sink->flushCalls;
-        return 0;
+        return sink->failFlushes ? 0 : 1;
     default:
         return 0;
     }
