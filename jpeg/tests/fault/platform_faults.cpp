@@ -23,7 +23,7 @@ void *MMemAlloc(MMemMgr mgr, uint32_t size) {
     if (mgr || !fault::FailsAllocation()) {
         void *block = next(mgr, size);
         if (block && !mgr)
-            fault::NoteBlocks(1);
+            fault::NoteBlock(1, block);
         return block;
     }
     return nullptr;
@@ -32,7 +32,7 @@ void *MMemAlloc(MMemMgr mgr, uint32_t size) {
 void MMemFree(MMemMgr mgr, void *block) {
     static auto next = Next<void (*)(MMemMgr, void *)>("MMemFree");
     if (block && !mgr)
-        fault::NoteBlocks(-1);
+        fault::NoteBlock(-1, block);
     next(mgr, block);
 }
 

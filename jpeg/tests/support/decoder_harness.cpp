@@ -18,7 +18,7 @@ void *CountingAllocator::Alloc(uint32_t size, void *context) {
     void *block = std::malloc(size);
     self->allocations += 1;
     self->live.insert(block);
-    fault::NoteBlocks(1);
+    fault::NoteBlock(1, block);
     return block;
 }
 
@@ -26,7 +26,7 @@ void CountingAllocator::Free(void *block, void *context) {
     auto *self = static_cast<CountingAllocator *>(context);
     EXPECT_EQ(self->live.erase(block), 1u);
     self->frees += 1;
-    fault::NoteBlocks(-1);
+    fault::NoteBlock(-1, block);
     std::free(block);
 }
 

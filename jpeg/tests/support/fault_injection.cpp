@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include <malloc.h>
+
 namespace fault {
 
 namespace {
@@ -13,6 +15,8 @@ std::atomic<int> failIndex{-1};
 std::atomic<int> allocations{0};
 std::atomic<int> streamOperations{0};
 std::atomic<int> liveBlocks{0};
+std::atomic<uint64_t> liveBytes{0};
+std::atomic<uint64_t> peakBytes{0};
 
 bool CountsAsStream(uint32_t operation) {
     return operation == VLTJPG_STREAM_READ || operation == VLTJPG_STREAM_WRITE ||
@@ -25,6 +29,8 @@ void Arm(Target target, int index) {
     allocations = 0;
     streamOperations = 0;
     liveBlocks = 0;
+    liveBytes = 0;
+    peakBytes = 0;
     failIndex = index;
     armedTarget = target;
 }
@@ -32,7 +38,7 @@ void Arm(Target target, int index) {
 Reach Disarm() {
     armedTarget = Target::kNone;
     failIndex = -1;
-    return Reach{allocations, streamOperations, liveBlocks};
+    return Reach{allocations, streamOperations, liveBlocks, peakBytes};
 }
 
 bool FailsAllocation() {
@@ -47,7 +53,18 @@ bool FailsStream(uint32_t operation) {
     return armedTarget == Target::kStream && index == failIndex;
 }
 
-void NoteBlocks(int delta) { liveBlocks += delta; }
+void NoteBlock(int delta, void *block) {
+    liveBlocks += delta;
+    uint64_t bytes = malloc_usable_size(block);
+    if (delta < 0) {
+        liveBytes -= bytes;
+        return;
+    }
+    uint64_t now = liveBytes += bytes;
+    uint64_t peak = peakBytes;
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    }
+}
 
 uint32_t FailedStreamResult(uint32_t operation, uint32_t count) {
     switch (operation) {

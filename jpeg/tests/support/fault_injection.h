@@ -17,12 +17,13 @@ namespace fault {
 
 enum class Target { kNone, kAllocation, kStream };
 
-// What a scenario run reached: the operations counted and the blocks
-// still live at its end.
+// What a scenario run reached: the operations counted, the blocks still
+// live at its end and the most bytes live at once.
 struct Reach {
     int allocations = 0;
     int streamOperations = 0;
     int liveBlocks = 0;
+    uint64_t peakBytes = 0;
 };
 
 // Starts counting with operation `index` of `target` to fail.
@@ -33,8 +34,8 @@ Reach Disarm();
 // whether it is the one to fail.
 bool FailsAllocation();
 bool FailsStream(uint32_t operation);
-// Blocks handed out (+1) and returned (-1) by the counted allocators.
-void NoteBlocks(int delta);
+// A block handed out (+1) or returned (-1) by the counted allocators.
+void NoteBlock(int delta, void *block);
 // What a failing stream operation answers: no bytes, half the bytes
 // written, a refused seek, a failed flush.
 uint32_t FailedStreamResult(uint32_t operation, uint32_t count);
