@@ -1,5 +1,6 @@
 // Fault injection into the encoder: every allocation and every stream
-// operation that sample input (with and without a thumbnail), coefficient
+// operation that sample input (planar with and without a thumbnail, packed
+// RGB), coefficient
 // input with an index, or transcoding reaches fails in turn. Each failure
 // gives a documented code and leaks nothing; no failed write, seek or flush
 // is reported as success, and a run that succeeds despite a failed
@@ -51,17 +52,29 @@ vltJpgResult SetWord(vltJpgEncoder encoder, uint32_t id, uint32_t value) {
     return vltJpgEncoderSetProp(encoder, id, &value, sizeof value);
 }
 
-// A 48 x 32 image in 4:2:0 planes, in bands of 16 lines, with a 12 x 8
-// thumbnail when `thumbnail` is set.
-Encoded EncodeSamples(bool thumbnail) {
+// Host buffers of a 48 x 32 image: 4:2:0 planes, or packed RGB.
+sample_test::HostImage SampleImage(uint32_t format) {
     static const sample_test::Planes planes = sample_test::PhotoPlanes(48, 32, 0, 5);
-    sample_test::HostImage image = sample_test::PlanarImage(planes, VLTJPG_PIXEL_YUV420);
+    if (format != VLTJPG_PIXEL_RGB_PACKED)
+        return sample_test::PlanarImage(planes, format);
+    sample_test::HostImage image;
+    image.storage.emplace_back(48 * 32 * 3);
+    for (size_t i = 0; i < image.storage[0].size(); ++i)
+        image.storage[0][i] = static_cast<uint8_t>(i * 7 + i / 144 * 13);
+    image.planes[0] = image.storage[0].data();
+    image.pitches[0] = 48 * 3;
+    return image;
+}
+
+// The image in bands of 16 lines, with a 12 x 8 thumbnail when asked.
+Encoded EncodeSamples(uint32_t format, bool thumbnail) {
+    sample_test::HostImage image = SampleImage(format);
     std::vector<uint8_t> thumbY(12 * 8), thumbCb(6 * 4), thumbCr(6 * 4);
     uint8_t *thumbPlanes[3] = {thumbY.data(), thumbCb.data(), thumbCr.data()};
     int32_t thumbPitches[3] = {12, 6, 6};
     vltJpgPlaneSet thumbSet = {thumbPlanes, thumbPitches};
     enc_test::ByteSink sink;
-    vltJpgEncCreateInfo info = sample_test::SampleInfo(&sink, 48, 32, VLTJPG_PIXEL_YUV420);
+    vltJpgEncCreateInfo info = sample_test::SampleInfo(&sink, 48, 32, format);
     Encoded out = EncodeWith(info, [&](vltJpgEncoder encoder) {
         vltJpgResult result = 0;
         if (thumbnail) {
@@ -81,15 +94,19 @@ Encoded EncodeSamples(bool thumbnail) {
     return out;
 }
 
-TEST(EncoderFaults, SampleInput) {
-    int points = fault::Sweep([] { return EncodeSamples(false); }, kEncoderCodes,
-                              ExpectSameFileOnSuccess, true);
-    EXPECT_GT(points, 10);
-}
-
-TEST(EncoderFaults, SampleInputWithThumbnail) {
-    fault::Sweep([] { return EncodeSamples(true); }, kEncoderCodes, ExpectSameFileOnSuccess,
-                 true);
+TEST(EncoderFaults, SampleInputs) {
+    const struct {
+        uint32_t format;
+        bool thumbnail;
+    } cases[] = {{VLTJPG_PIXEL_YUV420, false},
+                 {VLTJPG_PIXEL_YUV420, true},
+                 {VLTJPG_PIXEL_RGB_PACKED, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "format " << c.format << " thumbnail " << c.thumbnail);
+        int points = fault::Sweep([&] { return EncodeSamples(c.format, c.thumbnail); },
+                                  kEncoderCodes, ExpectSameFileOnSuccess, true);
+        EXPECT_GT(points, 10);
+    }
 }
 
 // Coefficients with the header written at creation, an unknown height

@@ -13,7 +13,7 @@ namespace harness {
 
 void *CountingAllocator::Alloc(uint32_t size, void *context) {
     auto *self = static_cast<CountingAllocator *>(context);
-    if (self->refuse || fault::FailsAllocation())
+    if (self->refuse || fault::FailsHostAllocation())
         return nullptr;
     void *block = std::malloc(size);
     self->allocations += 1;

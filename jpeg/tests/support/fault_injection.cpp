@@ -14,6 +14,7 @@ std::atomic<Target> armedTarget{Target::kNone};
 std::atomic<int> failIndex{-1};
 std::atomic<int> allocations{0};
 std::atomic<int> streamOperations{0};
+std::atomic<bool> failFallback{false};
 std::atomic<int> liveBlocks{0};
 std::atomic<uint64_t> liveBytes{0};
 std::atomic<uint64_t> peakBytes{0};
@@ -38,10 +39,19 @@ void Arm(Target target, int index) {
 Reach Disarm() {
     armedTarget = Target::kNone;
     failIndex = -1;
+    failFallback = false;
     return Reach{allocations, streamOperations, liveBlocks, peakBytes};
 }
 
+bool FailsHostAllocation() {
+    int index = allocations++;
+    failFallback = armedTarget == Target::kAllocation && index == failIndex;
+    return failFallback;
+}
+
 bool FailsAllocation() {
+    if (failFallback.exchange(false))
+        return true;
     int index = allocations++;
     return armedTarget == Target::kAllocation && index == failIndex;
 }

@@ -31,7 +31,10 @@ void Arm(Target target, int index);
 Reach Disarm();
 
 // Hooks of the allocators and streams: each counts one operation and says
-// whether it is the one to fail.
+// whether it is the one to fail. A failed host allocation also fails the
+// heap request the codec falls back to, so that the allocation as a whole
+// fails.
+bool FailsHostAllocation();
 bool FailsAllocation();
 bool FailsStream(uint32_t operation);
 // A block handed out (+1) or returned (-1) by the counted allocators.
