@@ -30,16 +30,9 @@ void DecodeBands(vltJpgDecoder handle, const fuzz::Image &image, int32_t denomin
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 2)
-        return 0;
-    uint8_t options = data[0];
-    fuzz::Input input{data + 1, size - 1, 0};
-    vltJpgDecoder handle = fuzz::CreateDecoder(&input, (options & 1) ? 256 : 0);
-    if (!handle)
-        return 0;
-    fuzz::Image image;
-    if (fuzz::Describe(handle, &image))
+    fuzz::DecodeInput(data, size, [](vltJpgDecoder handle, const fuzz::Image &image,
+                                     uint8_t options) {
         DecodeBands(handle, image, 1 << ((options >> 3) & 3), 8 << ((options >> 1) & 3));
-    vltJpgDecoderDestroy(handle);
+    });
     return 0;
 }

@@ -31,16 +31,6 @@ void ReadRuns(vltJpgDecoder handle, const fuzz::Image &image, uint8_t seed) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 2)
-        return 0;
-    uint8_t options = data[0];
-    fuzz::Input input{data + 1, size - 1, 0};
-    vltJpgDecoder handle = fuzz::CreateDecoder(&input, (options & 1) ? 256 : 0);
-    if (!handle)
-        return 0;
-    fuzz::Image image;
-    if (fuzz::Describe(handle, &image) && image.mcuColumns > 0 && image.mcuRows > 0)
-        ReadRuns(handle, image, options);
-    vltJpgDecoderDestroy(handle);
+    fuzz::DecodeInput(data, size, ReadRuns);
     return 0;
 }

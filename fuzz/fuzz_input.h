@@ -101,6 +101,23 @@ struct Planes {
     }
 };
 
+// Runs `work(decoder, image, options)` on a decoder over the input after
+// its first byte (the options; bit 0 picks 256-byte reads) when its frame
+// is within the cap and has MCUs.
+template <typename Work> void DecodeInput(const uint8_t *data, size_t size, Work work) {
+    if (size < 2)
+        return;
+    uint8_t options = data[0];
+    Input input{data + 1, size - 1, 0};
+    vltJpgDecoder handle = CreateDecoder(&input, (options & 1) ? 256 : 0);
+    if (!handle)
+        return;
+    Image image;
+    if (Describe(handle, &image) && image.mcuColumns > 0 && image.mcuRows > 0)
+        work(handle, image, options);
+    vltJpgDecoderDestroy(handle);
+}
+
 } // namespace fuzz
 
 #endif

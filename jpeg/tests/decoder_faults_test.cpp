@@ -34,7 +34,9 @@ vltJpgDecoderParams FaultParams(harness::CountingAllocator *allocator) {
     return params;
 }
 
-Decoded DecodeInBands(const std::vector<uint8_t> &jpeg) {
+// A decoder over `jpeg` whose samples `read(decoder, frame, planes)`
+// fetches into full-size planes.
+template <typename Read> Decoded DecodeWith(const std::vector<uint8_t> &jpeg, Read read) {
     oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     harness::CountingAllocator allocator;
     Decoder dec(jpeg, FaultParams(&allocator));
@@ -43,10 +45,17 @@ Decoded DecodeInBands(const std::vector<uint8_t> &jpeg) {
     if (out.result != 0)
         return out;
     harness::OutputPlanes planes(info, 1);
-    out.result = harness::DecodeBands(dec, info, 1, planes, 8);
+    out.result = read(dec, info, planes);
     out.guardsIntact = planes.GuardsIntact();
     out.planes = planes.Extract();
     return out;
+}
+
+Decoded DecodeInBands(const std::vector<uint8_t> &jpeg) {
+    return DecodeWith(jpeg, [](Decoder &dec, const oracle::FrameInfo &info,
+                               harness::OutputPlanes &planes) {
+        return harness::DecodeBands(dec, info, 1, planes, 8);
+    });
 }
 
 bool GreyBlock(const oracle::Plane &plane, int bx, int by) {
@@ -140,18 +149,11 @@ TEST(DecoderFaults, IndexImportAndRuns) {
 // MCU runs in random order without an index: every run rewinds and skips.
 TEST(DecoderFaults, ReadMcus) {
     std::vector<uint8_t> jpeg = SmallJpeg(false);
-    oracle::FrameInfo info = oracle::ReadFrameInfo(jpeg);
     auto runs = [&] {
-        harness::CountingAllocator allocator;
-        Decoder dec(jpeg, FaultParams(&allocator));
-        Decoded out;
-        out.result = dec.created();
-        if (out.result != 0)
-            return out;
-        harness::OutputPlanes planes(info, 1);
-        out.result = index_support::ReadInRandomRuns(dec, info, 0, planes, 3);
-        out.guardsIntact = planes.GuardsIntact();
-        return out;
+        return DecodeWith(jpeg, [](Decoder &dec, const oracle::FrameInfo &info,
+                                   harness::OutputPlanes &planes) {
+            return index_support::ReadInRandomRuns(dec, info, 0, planes, 3);
+        });
     };
     fault::Sweep(runs, kDecoderCodes, ExpectGuards);
 }

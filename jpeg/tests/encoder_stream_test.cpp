@@ -47,12 +47,18 @@ TEST(EncoderBuffer, WorstCaseBlocksStayInsideTheBuffer) {
     }
 }
 
-TEST(EncoderStreamFailure, ShortWriteAtTheEndIsReported) {
-    TestEncoder encoder(16, 16, 3, false);
-    CoefImage image = RandomCoefficients(3, 16, 16, 62);
-    ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
-    encoder.sink.failWrites = true;
-    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy());
+// A short write of the trailer, or a flush that fails as the file ends,
+// loses its end: reported, and the handle is still freed (the leak
+// checker would see it otherwise).
+TEST(EncoderStreamFailure, LostEndOfTheFileIsReported) {
+    for (bool flushFails : {false, true}) {
+        TestEncoder encoder(16, 16, 3, false);
+        CoefImage image = RandomCoefficients(3, 16, 16, 62);
+        ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
+        encoder.sink.failWrites = !flushFails;
+        encoder.sink.failFlushes = flushFails;
+        EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy()) << flushFails;
+    }
 }
 
 TEST(EncoderStreamFailure, ShortWriteOfTheHeaderIsReported) {
@@ -63,16 +69,6 @@ TEST(EncoderStreamFailure, ShortWriteOfTheHeaderIsReported) {
     vltJpgEncoder encoder = &sink;
     EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, vltJpgEncoderCreate(&encoder, &info));
     EXPECT_EQ(nullptr, encoder);
-}
-
-// A flush that fails as the file ends loses its end: reported, and the
-// handle is still freed (the leak checker would see it otherwise).
-TEST(EncoderStreamFailure, FailedFlushOfTheTrailerIsReported) {
-    TestEncoder encoder(16, 16, 3, false);
-    CoefImage image = RandomCoefficients(3, 16, 16, 62);
-    ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
-    encoder.sink.failFlushes = true;
-    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy());
 }
 
 // The first short write is reported by every later call that writes the
