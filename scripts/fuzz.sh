@@ -2,9 +2,9 @@
 # Runs every fuzz target for MINUTES minutes each (default 20), one after
 # the other, in the ASan+UBSan build. Each starts from its kept corpus in
 # fuzz/corpus/<target> (and its generated seeds), works in a scratch corpus
-# of the build, and at the end merges into the kept corpus only the inputs
-# that add coverage. Crashing inputs are left in build/asan/fuzz as
-# <target>-crash-*; the script then fails.
+# of the build, and at the end replaces the kept corpus by the fewest
+# inputs that reach every edge any of them reached. Crashing inputs are
+# left in build/asan/fuzz as <target>-crash-*; the script then fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,8 +30,12 @@ for source in fuzz/*_fuzz.cpp; do
         failed+=("$target")
     fi
     grep -E '^#[0-9]+.*DONE|^stat::(number_of_executed_units|average_exec_per_sec)|ERROR' "$log" || true
-    "$fuzz_dir/$target" -merge=1 "$kept" "$scratch" "${seeds[@]}" >/dev/null 2>&1
-    rm -rf "$scratch"
+    # The kept corpus becomes the fewest inputs that reach every edge reached.
+    minimised=$fuzz_dir/${target}_minimised
+    rm -rf "$minimised" && mkdir "$minimised"
+    "$fuzz_dir/$target" -set_cover_merge=1 -use_counters=0 "$minimised" "$kept" "$scratch" \
+        "${seeds[@]}" >/dev/null 2>&1
+    rm -rf "$kept" "$scratch" && mv "$minimised" "$kept"
 done
 if ((${#failed[@]})); then
     echo "findings in: ${failed[*]} (see $fuzz_dir/<target>.log)"
