@@ -44,9 +44,9 @@ oracle::FrameInfo Frame420(int width, int height) {
 
 TEST(DecoderLimits, LargestFramesDecodeInBandsWithinMemoryBoundedByWidth) {
     const Limit limits[] = {
-        {65535, 16, false, 65488, 16, 16},   {16, 65535, false, 16, 65488, 65535},
-        {65535, 65535, false, 64, 64, 64},   {65535, 65535, true, 64, 64, 64},
-        {65535, 32, true, 65488, 32, 32},
+        {65535, 16, false, 65488, 16, 16}, {16, 65535, false, 16, 1024, 65535},
+        {65535, 65535, false, 64, 64, 64}, {65535, 65535, true, 64, 64, 64},
+        {65535, 32, true, 64, 32, 32},
     };
     for (const Limit &limit : limits) {
         SCOPED_TRACE(::testing::Message() << limit.width << " x " << limit.height
