@@ -308,6 +308,7 @@ vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t hei
 // Markers.
 vltJpgResult JpgEncWriteHeader(JpgEncState *state);
 vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state);
+vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
 
 // Keeps `result` when it is the first stream failure of the file.
 inline void JpgEncKeepStreamFailure(JpgEncState *state, vltJpgResult result) {
@@ -321,7 +322,6 @@ inline vltJpgResult JpgEncStreamResult(JpgEncState *state, vltJpgResult result) 
     JpgEncKeepStreamFailure(state, result);
     return result != 0 ? result : state->streamFailure;
 }
-vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
 
 // Encode loops and MCU routines.
 vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);

@@ -129,8 +129,7 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
     if (!state || !value)
         return VLTJPG_ERR_ARGUMENT;
     switch (id) {
-    case VLTJPG_ENCPROP_QUALITY:
-    {
+    case VLTJPG_ENCPROP_QUALITY: {
         vltJpgResult result = SetQuality(state, ReadValue<uint32_t>(value));
         JpgEncKeepStreamFailure(state, result); // a damaged header is reported again later
         return result;
