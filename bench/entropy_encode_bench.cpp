@@ -123,6 +123,8 @@ struct Sink {
 
 uint32_t SinkWrite(uint32_t operation, void *stream, void *argument) {
     auto *sink = static_cast<Sink *>(stream);
+    if (operation == VLTJPG_STREAM_FLUSH)
+        return 1;
     if (operation != VLTJPG_STREAM_WRITE)
         return operation == VLTJPG_STREAM_TELL ? static_cast<uint32_t>(sink->used) : 0;
     auto *buffer = static_cast<vltJpgStreamBuffer *>(argument);

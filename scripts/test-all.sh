@@ -30,15 +30,16 @@ run_suite() {
     ctest --preset "$preset"
 }
 
-# The tests whose threads share state: the thread services, and the debug
-# stream written by several threads at once.
-THREAD_SANITIZER_TESTS=(thread_test debug_test)
+# The tests whose threads share state: the thread services, the debug
+# stream written by several threads at once, and decoders and encoders on
+# many threads sharing the platform context and its log.
+THREAD_SANITIZER_TESTS=(base/tests/thread_test base/tests/debug_test jpeg/tests/concurrency_test)
 
 run_thread_sanitizer() {
     cmake --preset tsan >/dev/null
-    cmake --build --preset tsan --target "${THREAD_SANITIZER_TESTS[@]}"
+    cmake --build --preset tsan --target "${THREAD_SANITIZER_TESTS[@]##*/}"
     for test in "${THREAD_SANITIZER_TESTS[@]}"; do
-        "build/tsan/base/tests/$test"
+        "build/tsan/$test"
     done
 }
 

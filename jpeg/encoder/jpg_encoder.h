@@ -163,6 +163,9 @@ struct JpgEncState {
     uint32_t rowAboveBand;      // 1: the caller's planes hold the line above it
     uint8_t *rgbMcuBuffer;      // RGB input: the converted MCU's samples
     uint32_t qualityStamp;      // 1: the quality class goes into every DC
+    // The first stream failure (0x8020) of the file being written, kept so
+    // that a later call whose own writes succeed still reports the loss.
+    vltJpgResult streamFailure;
 };
 
 // Table area behind `workArea`, in order: the coefficient block, the edge
@@ -306,6 +309,19 @@ vltJpgResult JpgEncSetImageProp(JpgEncState *state, uint32_t width, uint32_t hei
 vltJpgResult JpgEncWriteHeader(JpgEncState *state);
 vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state);
 vltJpgResult JpgEncReWriteImageSize(JpgEncState *state);
+
+// Keeps `result` when it is the first stream failure of the file.
+inline void JpgEncKeepStreamFailure(JpgEncState *state, vltJpgResult result) {
+    if (result == VLTJPG_ERR_SHORT_WRITE && state->streamFailure == 0)
+        state->streamFailure = result;
+}
+
+// The result of a call that writes the file: `result`, or when that is 0
+// the stream failure kept from an earlier call.
+inline vltJpgResult JpgEncStreamResult(JpgEncState *state, vltJpgResult result) {
+    JpgEncKeepStreamFailure(state, result);
+    return result != 0 ? result : state->streamFailure;
+}
 
 // Encode loops and MCU routines.
 vltJpgResult JpgEncImage(JpgEncState *state, uint32_t width, uint32_t lineCount);

@@ -129,8 +129,11 @@ vltJpgResult vltJpgEncoderSetProp(vltJpgEncoder encoder, uint32_t id, void *valu
     if (!state || !value)
         return VLTJPG_ERR_ARGUMENT;
     switch (id) {
-    case VLTJPG_ENCPROP_QUALITY:
-        return SetQuality(state, ReadValue<uint32_t>(value));
+    case VLTJPG_ENCPROP_QUALITY: {
+        vltJpgResult result = SetQuality(state, ReadValue<uint32_t>(value));
+        JpgEncKeepStreamFailure(state, result); // a damaged header is reported again later
+        return result;
+    }
     case VLTJPG_ENCPROP_APP_DATA:
         state->appData = static_cast<const uint8_t *>(value);
         state->appDataLength = size;

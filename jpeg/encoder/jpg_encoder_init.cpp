@@ -358,6 +358,7 @@ vltJpgResult JpgEncUninit(JpgEncState *state) {
                                                 : CutToCodedRows(state);
         result = result != 0 ? result : sized;
     }
+    result = JpgEncStreamResult(state, result);
     ReleaseState(state);
     return result;
 }

@@ -105,9 +105,9 @@ vltJpgResult vltJpgEncoderScanlines(vltJpgEncoder encoder, uint8_t **planes, int
     if (result != 0)
         return result;
     result = state->writeHeader(state);
-    if (result != 0)
-        return result;
-    return state->encodeImage(state, state->width, BandLines(state, *lineCount));
+    if (result == 0)
+        result = state->encodeImage(state, state->width, BandLines(state, *lineCount));
+    return JpgEncStreamResult(state, result);
 }
 
 vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **planes,
@@ -120,8 +120,14 @@ vltJpgResult vltJpgEncoderDefaultScanlines(vltJpgEncoder encoder, uint8_t **plan
     JpgEncHufInit(writer, stream);
     JpgHufRestartFromZero(writer);
     JpgEncResetPredictors(state);
+    // The image is a file of its own, reported whole by this call; a
+    // failure kept for the creation stream waits for a later call.
+    vltJpgResult pending = state->streamFailure;
+    state->streamFailure = 0;
     vltJpgResult result = vltJpgEncoderScanlines(encoder, planes, pitches, startLine, lineCount);
-    return result != 0 ? result : FinishImage(state);
+    result = JpgEncStreamResult(state, result != 0 ? result : FinishImage(state));
+    state->streamFailure = pending;
+    return result;
 }
 
 vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *descriptor) {
@@ -134,9 +140,9 @@ vltJpgResult vltJpgEncoderWriteMCUs(vltJpgEncoder encoder, vltJpgEncWriteDesc *d
     if (result != 0)
         return result;
     result = state->writeHeader(state);
-    if (result != 0)
-        return result;
-    return state->layerEncoders[descriptor->mode](state, descriptor);
+    if (result == 0)
+        result = state->layerEncoders[descriptor->mode](state, descriptor);
+    return JpgEncStreamResult(state, result);
 }
 
 } // extern "C"

@@ -227,7 +227,9 @@ vltJpgResult JpgEncWriteFileTrailer(JpgEncState *state) {
     HeaderOutput out(writer);
     out.Marker(kJpgMarkerEoi);
     vltJpgResult flushed = JpgHufFlush(writer);
-    JpgStreamFlush(writer->stream, writer->streamCallback);
+    // A stream that cannot flush may have lost the end of the file.
+    if (JpgStreamFlush(writer->stream, writer->streamCallback) == 0 && flushed == 0)
+        flushed = VLTJPG_ERR_SHORT_WRITE;
     return out.Result() != 0 ? out.Result() : flushed;
 }
 

@@ -47,12 +47,18 @@ TEST(EncoderBuffer, WorstCaseBlocksStayInsideTheBuffer) {
     }
 }
 
-TEST(EncoderStreamFailure, ShortWriteAtTheEndIsReported) {
-    TestEncoder encoder(16, 16, 3, false);
-    CoefImage image = RandomCoefficients(3, 16, 16, 62);
-    ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
-    encoder.sink.failWrites = true;
-    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy());
+// A short write of the trailer, or a flush that fails as the file ends,
+// loses its end: reported, and the handle is still freed (the leak
+// checker would see it otherwise).
+TEST(EncoderStreamFailure, LostEndOfTheFileIsReported) {
+    for (bool flushFails : {false, true}) {
+        TestEncoder encoder(16, 16, 3, false);
+        CoefImage image = RandomCoefficients(3, 16, 16, 62);
+        ASSERT_EQ(0u, encoder.Band(image, 16, 0, image.geometry.mcuRows));
+        encoder.sink.failWrites = !flushFails;
+        encoder.sink.failFlushes = flushFails;
+        EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy()) << flushFails;
+    }
 }
 
 TEST(EncoderStreamFailure, ShortWriteOfTheHeaderIsReported) {
@@ -63,6 +69,19 @@ TEST(EncoderStreamFailure, ShortWriteOfTheHeaderIsReported) {
     vltJpgEncoder encoder = &sink;
     EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, vltJpgEncoderCreate(&encoder, &info));
     EXPECT_EQ(nullptr, encoder);
+}
+
+// The first short write is reported by every later call that writes the
+// file and by destruction, though their own writes succeed.
+TEST(EncoderStreamFailure, FirstShortWriteIsKeptUntilDestruction) {
+    TestEncoder encoder(16, 0, 0, false); // height unknown: bands of any size
+    encoder.Set(VLTJPG_ENCPROP_BUFFER_SIZE, 16); // the header flushes within the first band
+    CoefImage image = RandomCoefficients(0, 16, 32, 64);
+    encoder.sink.failWrites = true;
+    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Band(image, 16, 0, 1));
+    encoder.sink.failWrites = false;
+    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Band(image, 16, 1, 1));
+    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, encoder.Destroy());
 }
 
 TEST(EncoderPlatformStream, WritesThroughLibqvbaseWithoutCallback) {
@@ -138,6 +157,19 @@ vltJpgResult EncodeImageOnto(TestEncoder &encoder, const CoefImage &image, uint3
     CoefBand band(image);
     return vltJpgEncoderDefaultScanlines(encoder.handle, band.planes, band.pitches, 0, &height,
                                          &imageSink);
+}
+
+// An image onto its own stream whose closing flush fails reports it; the
+// encoder's own stream is untouched and destruction succeeds.
+TEST(EncoderSeveralImages, FailedFlushOfAnImageStreamIsReportedByThatImage) {
+    TestEncoder encoder(16, 16, 4, true);
+    CoefImage image = RandomCoefficients(4, 16, 16, 66);
+    ByteSink imageSink;
+    imageSink.failFlushes = true;
+    EXPECT_EQ(VLTJPG_ERR_SHORT_WRITE, EncodeImageOnto(encoder, image, 16, 16, imageSink));
+    imageSink.failFlushes = false;
+    EXPECT_EQ(0u, EncodeImageOnto(encoder, image, 16, 16, imageSink));
+    EXPECT_EQ(0u, encoder.Destroy());
 }
 
 // Header on create with one image per vltJpgEncoderDefaultScanlines: each

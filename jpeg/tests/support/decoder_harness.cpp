@@ -1,5 +1,7 @@
 #include "decoder_harness.h"
 
+#include "fault_injection.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,11 +13,12 @@ namespace harness {
 
 void *CountingAllocator::Alloc(uint32_t size, void *context) {
     auto *self = static_cast<CountingAllocator *>(context);
-    if (self->refuse)
+    if (self->refuse || fault::FailsHostAllocation())
         return nullptr;
     void *block = std::malloc(size);
     self->allocations += 1;
     self->live.insert(block);
+    fault::NoteBlock(1, block);
     return block;
 }
 
@@ -23,6 +26,7 @@ void CountingAllocator::Free(void *block, void *context) {
     auto *self = static_cast<CountingAllocator *>(context);
     EXPECT_EQ(self->live.erase(block), 1u);
     self->frees += 1;
+    fault::NoteBlock(-1, block);
     std::free(block);
 }
 
@@ -57,6 +61,8 @@ uint32_t SeekInBytes(size_t size, size_t *position, const vltJpgStreamSeekArgs *
 
 uint32_t VectorStream::Callback(uint32_t operation, void *stream, void *argument) {
     auto *self = static_cast<VectorStream *>(stream);
+    if (fault::FailsStream(operation))
+        return fault::FailedStreamResult(operation, 0);
     switch (operation) {
     case VLTJPG_STREAM_READ:
         self->reads += 1;

@@ -1,5 +1,6 @@
 #include "enc_oracle.h"
 
+#include "fault_injection.h"
 #include "jpeg_oracle.h"
 
 #include <gtest/gtest.h>
@@ -15,21 +16,24 @@ namespace enc_test {
 
 uint32_t SinkCallback(uint32_t operation, void *stream, void *argument) {
     auto *sink = static_cast<ByteSink *>(stream);
+    bool injected = fault::FailsStream(operation);
     switch (operation) {
     case VLTJPG_STREAM_WRITE: {
         auto *buffer = static_cast<vltJpgStreamBuffer *>(argument);
         ++sink->writeCalls;
         if (sink->failWrites)
             return buffer->count / 2;
-        if (sink->bytes.size() < sink->position + buffer->count)
-            sink->bytes.resize(sink->position + buffer->count);
-        std::memcpy(sink->bytes.data() + sink->position, buffer->buffer, buffer->count);
-        sink->position += buffer->count;
-        return buffer->count;
+        uint32_t count = injected ? fault::FailedStreamResult(operation, buffer->count)
+                                  : buffer->count;
+        if (sink->bytes.size() < sink->position + count)
+            sink->bytes.resize(sink->position + count);
+        std::memcpy(sink->bytes.data() + sink->position, buffer->buffer, count);
+        sink->position += count;
+        return count;
     }
     case VLTJPG_STREAM_SEEK: {
         auto *seek = static_cast<vltJpgStreamSeekArgs *>(argument);
-        if (sink->failSeeks)
+        if (sink->failSeeks || injected)
             return 1;
         int64_t base = seek->origin == VLTJPG_SEEK_SET   ? 0
                        : seek->origin == VLTJPG_SEEK_END ? static_cast<int64_t>(sink->bytes.size())
@@ -41,7 +45,7 @@ uint32_t SinkCallback(uint32_t operation, void *stream, void *argument) {
         return sink->position;
     case VLTJPG_STREAM_FLUSH:
         ++sink->flushCalls;
-        return 0;
+        return sink->failFlushes || injected ? 0 : 1;
     default:
         return 0;
     }

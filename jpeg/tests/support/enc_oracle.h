@@ -23,6 +23,7 @@ struct ByteSink {
     uint32_t position = 0;
     bool failWrites = false;
     bool failSeeks = false;
+    bool failFlushes = false;
     uint32_t writeCalls = 0;
     uint32_t flushCalls = 0;
 };
