@@ -48,11 +48,13 @@ typedef uint32_t vltJpgResult;
 typedef void *(*vltJpgAllocCallback)(uint32_t size, void *context);
 typedef void (*vltJpgFreeCallback)(void *block, void *context);
 
-/* Stream operations passed to a stream callback. */
-#define VLTJPG_STREAM_READ 0u  /* argument: vltJpgStreamBuffer */
-#define VLTJPG_STREAM_WRITE 1u /* argument: vltJpgStreamBuffer */
-#define VLTJPG_STREAM_FLUSH 2u /* argument: null */
-#define VLTJPG_STREAM_SEEK 3u  /* argument: vltJpgStreamSeekArgs */
+/* Stream operations passed to a stream callback, with the results the codec
+ * expects (those of libqvbase's MStreamRead ... MStreamTell). */
+#define VLTJPG_STREAM_READ 0u  /* argument: vltJpgStreamBuffer; result: bytes read */
+#define VLTJPG_STREAM_WRITE 1u /* argument: vltJpgStreamBuffer; result: bytes written */
+#define VLTJPG_STREAM_FLUSH 2u /* argument: null; result: 1 flushed, 0 failed (an
+                                  encoder reports a failed final flush as 0x8020) */
+#define VLTJPG_STREAM_SEEK 3u  /* argument: vltJpgStreamSeekArgs; result: 0 done */
 #define VLTJPG_STREAM_TELL 4u  /* argument: null; result: position */
 
 /* Seek origins, as libqvbase's: from the beginning, the end, the current
