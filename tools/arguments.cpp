@@ -7,7 +7,7 @@
 
 namespace tool {
 
-Arguments::Arguments(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs) {
+Arguments::Arguments(const std::vector<std::string> &args, const std::vector<OptionRule> &rules) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
@@ -15,13 +15,13 @@ Arguments::Arguments(const std::vector<std::string> &args, const std::vector<Opt
             continue;
         }
         const std::string name = arg.substr(2);
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &candidate : specs)
-            if (name == candidate.name) spec = &candidate;
-        if (!spec) throw UsageError("unknown option " + arg);
+        const OptionRule *rule = nullptr;
+        for (const OptionRule &candidate : rules)
+            if (name == candidate.name) rule = &candidate;
+        if (!rule) throw UsageError("unknown option " + arg);
         if (options_.count(name)) throw UsageError(arg + " given twice");
         std::vector<std::string> &values = options_[name];
-        for (int v = 0; v < spec->valueCount; ++v) {
+        for (int v = 0; v < rule->valueCount; ++v) {
             if (++i == args.size()) throw UsageError(arg + " needs a value");
             values.push_back(args[i]);
         }

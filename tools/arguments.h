@@ -8,14 +8,14 @@
 
 namespace tool {
 
-struct OptionSpec {
+struct OptionRule {
     const char *name;  // without the leading dashes
     int valueCount;    // 0 for a flag
 };
 
 class Arguments {
 public:
-    Arguments(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs);
+    Arguments(const std::vector<std::string> &args, const std::vector<OptionRule> &rules);
 
     bool has(const std::string &name) const { return options_.count(name) != 0; }
     const std::string &value(const std::string &name, int i = 0) const;

@@ -76,10 +76,10 @@ TEST_F(ToolTest, DecodesLikeDjpegAndRegionsAndStripesMatchTheWholeDecode) {
         EXPECT_EQ(read(std::string("threads.") + v.output).pixels, full.pixels);
         const int regions[][4] = {{0, 0, 171, 103}, {37, 21, 50, 33}, {150, 90, 21, 13}};
         for (const auto &r : regions) {
-            const std::string spec = std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
-                                     std::to_string(r[2]) + "," + std::to_string(r[3]);
-            ASSERT_EQ(qvjpeg("decode --region " + spec + " in.jpg region.png"), 0) << errors();
-            EXPECT_EQ(read("region.png").pixels, crop(full, r[0], r[1], r[2], r[3]).pixels) << spec;
+            const std::string region = std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
+                                       std::to_string(r[2]) + "," + std::to_string(r[3]);
+            ASSERT_EQ(qvjpeg("decode --region " + region + " in.jpg region.png"), 0) << errors();
+            EXPECT_EQ(read("region.png").pixels, crop(full, r[0], r[1], r[2], r[3]).pixels) << region;
         }
     }
 }
