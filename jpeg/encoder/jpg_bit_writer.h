@@ -117,6 +117,12 @@ inline vltJpgResult JpgHufPutByte(JpgBitWriter *writer, uint8_t value) {
     return writer->remaining < 1 ? JpgHufFlush(writer) : 0;
 }
 
+// Whole bytes written since the bit writer was started, flushed or still
+// buffered.
+inline uint32_t JpgHufBytesWritten(const JpgBitWriter *writer) {
+    return writer->bytesFlushed + static_cast<uint32_t>(writer->writePtr - writer->buffer);
+}
+
 // Completes a partial byte with 1-bits (before a marker), stuffing a 0x00
 // when that makes it 0xFF. No flush check: the slack takes the two bytes.
 inline void JpgHufPadToByte(JpgBitWriter *writer) {

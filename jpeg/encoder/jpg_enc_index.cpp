@@ -58,12 +58,10 @@ vltJpgResult JpgEncIdxUpdate(JpgEncState *state) {
     if (!index || !JpgIndexWants(index, state->mcuColumn, state->mcuRow))
         return 0;
     const JpgBitWriter *writer = state->bitWriter;
-    uint32_t buffered = static_cast<uint32_t>(writer->writePtr - writer->buffer);
-    uint32_t bytes = writer->bytesFlushed + buffered;
     int32_t predictors[kJpgIndexMaxComponents] = {0, 0, 0, 0};
     for (int32_t i = 0; i < state->componentCount; ++i)
         predictors[i] = state->components[i]->dcPredictor;
-    JpgIndexRecord(index, bytes * 8 + writer->bitsUsed, predictors);
+    JpgIndexRecord(index, JpgHufBytesWritten(writer) * 8 + writer->bitsUsed, predictors);
     return 0;
 }
 

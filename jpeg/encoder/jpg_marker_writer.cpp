@@ -37,7 +37,7 @@ public:
 
     // Offset of the next byte from where the bit writer was started.
     uint32_t Position() const {
-        return writer_->bytesFlushed + static_cast<uint32_t>(writer_->writePtr - writer_->buffer);
+        return JpgHufBytesWritten(writer_);
     }
 
     vltJpgResult Result() const { return error_; }
