@@ -96,12 +96,17 @@ void PrepareRun(JpgEncState *state, JpgEncTranscoder *transcoder) {
         transcoder->huffmanMode == 2 || !tablesBuilt || (decoderTables && requantizing);
 }
 
+// The DC predictors of the components, as the next MCU meets them.
+void CopyPredictors(const JpgEncState *state, int32_t *predictors) {
+    for (int32_t i = 0; i < state->componentCount; ++i)
+        predictors[i] = state->components[i]->dcPredictor;
+}
+
 // True when every AC value has at most 10 bits and every DC difference at
 // most 11, as in 8-bit baseline data.
 bool WithinBaselineRange(const JpgEncState *state, const int16_t *blocks) {
     int32_t predictors[kJpgEncMaxComponents];
-    for (int32_t i = 0; i < state->componentCount; ++i)
-        predictors[i] = state->components[i]->dcPredictor;
+    CopyPredictors(state, predictors);
     int32_t low = 0;  // of the AC values, gathered without branches so
     int32_t high = 0; // that the loop vectorizes
     for (int32_t b = 0; b < state->blocksPerMcu; ++b, blocks += 64) {
@@ -143,8 +148,7 @@ struct DiscardingSink {
 bool McuCodable(const JpgEncState *state, const int16_t *blocks) {
     const JpgBitWriter *writer = state->bitWriter;
     int32_t predictors[kJpgEncMaxComponents];
-    for (int32_t i = 0; i < state->componentCount; ++i)
-        predictors[i] = state->components[i]->dcPredictor;
+    CopyPredictors(state, predictors);
     DiscardingSink sink;
     TableCategory category(writer);
     for (int32_t b = 0; b < state->blocksPerMcu; ++b, blocks += 64) {
