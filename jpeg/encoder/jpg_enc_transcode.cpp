@@ -229,7 +229,6 @@ vltJpgResult JpgEncStreamLayer(JpgEncState *state, vltJpgEncWriteDesc *descripto
         return result;
     JpgEncTranscoder *transcoder = state->transcoder;
     JpgDecoder *dec = transcoder->decoder;
-    state->sourceDecoder = dec;
     state->bitWriter->spectralEnd = 63;
     PrepareRun(state, transcoder);
     BindDecoderOutput(dec, transcoder);
