@@ -1,6 +1,7 @@
 #include "sample_oracle.h"
 
 #include "enc_oracle.h"
+#include "libjpeg_decompressor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -239,12 +240,8 @@ std::vector<uint8_t> CompressRgb(const std::vector<uint8_t> &rgb, int width, int
 }
 
 std::vector<uint8_t> StampDcs(const std::vector<uint8_t> &jpeg, int qualityClass) {
-    jpeg_decompress_struct in;
-    jpeg_error_mgr inErr;
-    in.err = jpeg_std_error(&inErr);
-    jpeg_create_decompress(&in);
-    jpeg_mem_src(&in, jpeg.data(), jpeg.size());
-    jpeg_read_header(&in, TRUE);
+    oracle::Decompressor decompressor(jpeg);
+    jpeg_decompress_struct &in = decompressor.cinfo;
     jvirt_barray_ptr *arrays = jpeg_read_coefficients(&in);
     for (int i = 0; i < in.num_components; ++i) {
         jpeg_component_info &comp = in.comp_info[i];
@@ -262,7 +259,6 @@ std::vector<uint8_t> StampDcs(const std::vector<uint8_t> &jpeg, int qualityClass
     jpeg_write_coefficients(&out.cinfo, arrays);
     jpeg_finish_compress(&out.cinfo);
     jpeg_finish_decompress(&in);
-    jpeg_destroy_decompress(&in);
     return out.dest.Bytes();
 }
 
