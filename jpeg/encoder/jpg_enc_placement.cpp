@@ -250,12 +250,12 @@ vltJpgResult JpgEncBindSampleRun(JpgEncState *state, const vltJpgEncWriteDesc *d
     // Runs address the image itself: its extents classify the edge blocks.
     // While the height is unknown every row a run reaches lies inside.
     uint32_t lines = state->sizeRewrite ? kUnknownHeightLines : state->height;
-    JpgEncSetComponentExtents(state, state->width, lines);
-    JpgEncTrimInterleavedRows(state, lines);
+    JpgEncSetAreaExtents(state, state->width, lines);
     return 0;
 }
 
-void JpgEncTrimInterleavedRows(JpgEncState *state, uint32_t lines) {
+void JpgEncSetAreaExtents(JpgEncState *state, uint32_t width, uint32_t lines) {
+    JpgEncSetComponentExtents(state, width, lines);
     if (InRange(state->pixelFormat, kRowsFirst, kRowsLast) && lines % 2 == 1)
         OddRowChroma(state)->sourceRows = lines / 2;
 }

@@ -36,8 +36,9 @@ JPG_ENC_HIDDEN vltJpgResult JpgEncBindSampleBand(JpgEncState *state, uint8_t *co
 JPG_ENC_HIDDEN vltJpgResult JpgEncBindSampleRun(JpgEncState *state,
                                                 const vltJpgEncWriteDesc *descriptor);
 
-// The odd-row chroma of a row-interleaved format holds only lines / 2
-// rows of an area of `lines` lines.
-JPG_ENC_HIDDEN void JpgEncTrimInterleavedRows(JpgEncState *state, uint32_t lines);
+// Component extents of an area of `width` x `lines` samples (see
+// JpgEncSetComponentExtents); the odd-row chroma of a row-interleaved
+// format holds only lines / 2 rows of it.
+JPG_ENC_HIDDEN void JpgEncSetAreaExtents(JpgEncState *state, uint32_t width, uint32_t lines);
 
 #endif

@@ -45,8 +45,7 @@ vltJpgResult EncodeOneMcu(JpgEncState *state, JpgEncMcuFn encodeMcu, int32_t c, 
 // (the edge handling works inside the band).
 void PrepareBandComponents(JpgEncState *state, uint32_t width, uint32_t lineCount) {
     state->bandLines = lineCount;
-    JpgEncSetComponentExtents(state, width, lineCount);
-    JpgEncTrimInterleavedRows(state, lineCount);
+    JpgEncSetAreaExtents(state, width, lineCount);
 }
 
 // A run fed into an image of unknown height makes the image as tall as
