@@ -15,13 +15,9 @@ namespace {
 
 using sample_test::EncodeSettings;
 using sample_test::HostImage;
+using sample_test::kOddSizes;
 using sample_test::Planes;
-
-struct Size {
-    int width;
-    int height;
-};
-constexpr Size kOddSizes[] = {{1, 1}, {17, 17}, {33, 9}, {4095, 3}};
+using sample_test::Size;
 
 // Byte order of one packed 4:2:2 pair or one row-interleaved pair: the
 // component of each byte (0 Y, 1 Cb, 2 Cr).

@@ -15,7 +15,9 @@ namespace {
 
 using sample_test::EncodeSettings;
 using sample_test::HostImage;
+using sample_test::kOddSizes;
 using sample_test::Planes;
+using sample_test::Size;
 
 struct PlanarCase {
     uint32_t format;
@@ -30,11 +32,6 @@ constexpr PlanarCase kPlanarCases[] = {
     {VLTJPG_PIXEL_SEMI_PLANAR_420, 0},
     {VLTJPG_PIXEL_SEMI_PLANAR_420B, 0},
 };
-struct Size {
-    int width;
-    int height;
-};
-constexpr Size kOddSizes[] = {{1, 1}, {17, 17}, {33, 9}, {4095, 3}};
 
 // Chroma planes of one flat value each over a photo's luma: any chroma
 // sample painted instead of read shows in the decoded planes.

@@ -16,6 +16,13 @@
 
 namespace sample_test {
 
+struct Size {
+    int width;
+    int height;
+};
+// Sizes with partial MCUs and blocks at the right and bottom edges.
+constexpr Size kOddSizes[] = {{1, 1}, {17, 17}, {33, 9}, {4095, 3}};
+
 // Y, Cb, Cr planes (one for grey) of an image in a sampling mode 0..4;
 // chroma planes ceil(width * h / max h) x ceil(height * v / max v).
 struct Planes {
