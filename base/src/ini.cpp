@@ -117,11 +117,11 @@ char *makePair(IniText name, IniText value) {
     return pair;
 }
 
-IniSection *lastSection(MIni *ini) {
-    IniSection *section = ini->firstSection;
-    while (section && section->next)
-        section = section->next;
-    return section;
+// The last record of a list of sections or keys, null for an empty one.
+template <typename Record> Record *lastOf(Record *record) {
+    while (record && record->next)
+        record = record->next;
+    return record;
 }
 
 IniSection *addSection(MIni *ini, IniText name, int32_t lineStart, int32_t lineEnd, uint32_t state,
@@ -148,13 +148,6 @@ IniKey *addKey(MIni *ini, IniSection *section, IniKey *after, IniText name, IniT
     }
     *key = {pair, lineStart, lineEnd, state, nullptr};
     (after ? after->next : section->firstKey) = key;
-    return key;
-}
-
-IniKey *lastKey(IniSection *section) {
-    IniKey *key = section->firstKey;
-    while (key && key->next)
-        key = key->next;
     return key;
 }
 
@@ -376,7 +369,7 @@ uint32_t MIniWriteS(MIni *ini, MIniItem *item) {
     IniSection *section = findSection(ini, write.section, true);
     if (section)
         reviveSection(&section->state);
-    else if (!(section = addSection(ini, write.section, 0, 0, kAdded, lastSection(ini))))
+    else if (!(section = addSection(ini, write.section, 0, 0, kAdded, lastOf(ini->firstSection))))
         return 0;
     IniKey *key = findKey(section, write.key, true);
     if (key) {
@@ -384,8 +377,8 @@ uint32_t MIniWriteS(MIni *ini, MIniItem *item) {
             return 0;
     } else {
         const IniSection *following = section->next;
-        if (!addKey(ini, section, lastKey(section), write.key, write.value, following ? following->lineStart : 0,
-                    following ? following->lineEnd : 0, kAdded))
+        if (!addKey(ini, section, lastOf(section->firstKey), write.key, write.value,
+                    following ? following->lineStart : 0, following ? following->lineEnd : 0, kAdded))
             return 0;
     }
     ini->dirty = 1;

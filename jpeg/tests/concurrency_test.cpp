@@ -7,10 +7,10 @@
 #include "memory_stream.h"
 #include "qvbase.h"
 #include "sample_oracle.h"
+#include "temp_dir_test.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -71,13 +71,13 @@ Job SampleJob(uint32_t quality) {
     };
 }
 
-class Concurrency : public ::testing::Test {
+class Concurrency : public TempDirTest {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/qvjpeg_concurrency_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        directory_ = name;
-        logPath_ = directory_ + "/shared.log";
+        TempDirTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        logPath_ = path("shared.log");
         MPlatInitParams params{};
         params.logMask = 0xFFFFFFFFu;
         params.logPath = logPath_.c_str();
@@ -85,9 +85,8 @@ protected:
     }
     void TearDown() override {
         MPlatUninitialize();
-        std::filesystem::remove_all(directory_);
+        TempDirTest::TearDown();
     }
-    std::string directory_;
     std::string logPath_;
 };
 
