@@ -53,8 +53,7 @@ void ReleaseOwnedBlock(JpgDecoder *dec) {
 
 bool EnsureControl(JpgDecoder *dec) {
     if (!dec->index) {
-        dec->index = static_cast<JpgDecIndex *>(JpgMemAllocZeroed(
-            sizeof(JpgDecIndex), dec->alloc, dec->allocSlots, dec->memContext));
+        dec->index = static_cast<JpgDecIndex *>(JpgDecAllocZeroed(dec, sizeof(JpgDecIndex)));
     }
     return dec->index != nullptr;
 }
@@ -119,8 +118,7 @@ uint32_t JpgDecIdxSetUp(JpgDecoder *dec, vltJpgDecoderParams *params) {
     if (layout.bytes > UINT32_MAX / 2 || !EnsureControl(dec))
         return VLTJPG_ERR_MEMORY;
     uint32_t bytes = static_cast<uint32_t>(layout.bytes);
-    auto *block = static_cast<uint8_t *>(
-        JpgMemAllocZeroed(bytes, dec->alloc, dec->allocSlots, dec->memContext));
+    auto *block = static_cast<uint8_t *>(JpgDecAllocZeroed(dec, bytes));
     if (!block)
         return VLTJPG_ERR_MEMORY;
     JpgIndexWriteHeader(block, layout);

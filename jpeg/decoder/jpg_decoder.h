@@ -184,6 +184,10 @@ inline void *JpgDecAlloc(JpgDecoder *dec, uint32_t size) {
     return JpgMemAlloc(size, dec->alloc, dec->allocSlots, dec->memContext);
 }
 
+inline void *JpgDecAllocZeroed(JpgDecoder *dec, uint32_t size) {
+    return JpgMemAllocZeroed(size, dec->alloc, dec->allocSlots, dec->memContext);
+}
+
 inline void JpgDecFree(JpgDecoder *dec, void *block) {
     JpgMemFree(block, dec->release, dec->allocSlots, dec->memContext);
 }
