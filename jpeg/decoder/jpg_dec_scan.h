@@ -67,6 +67,13 @@ inline int32_t JpgDecNonzeroBound(const int16_t *coef) {
     return outside ? 63 : (corner ? 24 : 0);
 }
 
+// Bytes of the row store: one MCU row of coefficient blocks, so its size
+// depends on the width only.
+inline uint64_t JpgDecRowStoreBytes(const JpgDecoder *dec) {
+    return static_cast<uint64_t>(dec->frameBlocksPerMcu) *
+           static_cast<uint64_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes;
+}
+
 // Helpers shared by the marker parser, creation, the decode loop and the
 // multi-scan files; hidden, so not exported.
 

@@ -123,10 +123,8 @@ bool EveryComponentCoded(const JpgDecoder *dec) {
     return true;
 }
 
-// One MCU row of coefficient blocks; its size depends on the width only.
 uint32_t AllocRowStore(JpgDecoder *dec) {
-    const uint64_t bytes = static_cast<uint64_t>(dec->frameBlocksPerMcu) *
-                           static_cast<uint64_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes;
+    const uint64_t bytes = JpgDecRowStoreBytes(dec);
     if (bytes > 0x7FFFFFFFu)
         return VLTJPG_ERR_MEMORY;
     dec->rowStore = static_cast<int16_t *>(JpgDecAllocZeroed(dec, static_cast<uint32_t>(bytes)));
