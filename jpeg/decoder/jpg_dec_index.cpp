@@ -51,6 +51,11 @@ void ReleaseOwnedBlock(JpgDecoder *dec) {
     dec->index->blockSize = 0;
 }
 
+// The MCU column of the entry that stands for `column`.
+int32_t EntryColumn(const JpgDecIndex *index, int32_t column) {
+    return column - column % static_cast<int32_t>(index->interval);
+}
+
 bool EnsureControl(JpgDecoder *dec) {
     if (!dec->index) {
         dec->index = static_cast<JpgDecIndex *>(JpgDecAllocZeroed(dec, sizeof(JpgDecIndex)));
@@ -167,8 +172,7 @@ int32_t JpgDecIdxEntryStart(const JpgDecoder *dec, int32_t column, int32_t row) 
                                      static_cast<uint32_t>(row));
     if (JpgIndexOffset(index, entry) == 0)
         return -1;
-    int32_t entryColumn = column - column % static_cast<int32_t>(index->interval);
-    return row * dec->mcusPerRow + entryColumn;
+    return row * dec->mcusPerRow + EntryColumn(index, column);
 }
 
 uint32_t JpgDecIdxResume(JpgDecoder *dec, int32_t column, int32_t row) {
@@ -182,7 +186,7 @@ uint32_t JpgDecIdxResume(JpgDecoder *dec, int32_t column, int32_t row) {
         dec->scanComponents[k]->dcPredictor =
             JpgIndexDcValue(index, entry, static_cast<uint32_t>(k));
     }
-    dec->mcuColumn = column - column % static_cast<int32_t>(index->interval);
+    dec->mcuColumn = EntryColumn(index, column);
     dec->mcuRow = row;
     return VLTJPG_OK;
 }
