@@ -194,6 +194,13 @@ uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream) {
     return result;
 }
 
+void JpgDecFreeReader(JpgDecoder *dec, JpgHufReader *reader) {
+    if (!reader)
+        return;
+    JpgDecFree(dec, reader->buffer);
+    JpgDecFree(dec, reader);
+}
+
 extern "C" {
 
 uint32_t JpgDecInit(JpgDecoder **handle, vltJpgDecoderParams *params) {
@@ -213,10 +220,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
     if (!dec)
         return VLTJPG_ERR_ARGUMENT;
     JpgDecFree(dec, dec->components[0]);
-    if (dec->reader) {
-        JpgDecFree(dec, dec->reader->buffer);
-        JpgDecFree(dec, dec->reader);
-    }
+    JpgDecFreeReader(dec, dec->reader);
     JpgDecFreeScans(dec);
     JpgDecIdxRelease(dec);
     JpgDecFree(dec, dec->blockArea);

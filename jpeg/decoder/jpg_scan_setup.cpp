@@ -203,10 +203,7 @@ void JpgDecFreeScans(JpgDecoder *dec) {
     while (scan) {
         JpgDecScan *next = scan->next;
         JpgDecFree(dec, scan->components[0]);
-        if (scan->reader) {
-            JpgDecFree(dec, scan->reader->buffer);
-            JpgDecFree(dec, scan->reader);
-        }
+        JpgDecFreeReader(dec, scan->reader);
         JpgDecFree(dec, scan);
         scan = next;
     }
