@@ -51,10 +51,14 @@ void ReleaseOwnedBlock(JpgDecoder *dec) {
     dec->index->blockSize = 0;
 }
 
+// The MCU column of the entry that stands for `column`.
+int32_t EntryColumn(const JpgDecIndex *index, int32_t column) {
+    return column - column % static_cast<int32_t>(index->interval);
+}
+
 bool EnsureControl(JpgDecoder *dec) {
     if (!dec->index) {
-        dec->index = static_cast<JpgDecIndex *>(JpgMemAllocZeroed(
-            sizeof(JpgDecIndex), dec->alloc, dec->allocSlots, dec->memContext));
+        dec->index = static_cast<JpgDecIndex *>(JpgDecAllocZeroed(dec, sizeof(JpgDecIndex)));
     }
     return dec->index != nullptr;
 }
@@ -119,8 +123,7 @@ uint32_t JpgDecIdxSetUp(JpgDecoder *dec, vltJpgDecoderParams *params) {
     if (layout.bytes > UINT32_MAX / 2 || !EnsureControl(dec))
         return VLTJPG_ERR_MEMORY;
     uint32_t bytes = static_cast<uint32_t>(layout.bytes);
-    auto *block = static_cast<uint8_t *>(
-        JpgMemAllocZeroed(bytes, dec->alloc, dec->allocSlots, dec->memContext));
+    auto *block = static_cast<uint8_t *>(JpgDecAllocZeroed(dec, bytes));
     if (!block)
         return VLTJPG_ERR_MEMORY;
     JpgIndexWriteHeader(block, layout);
@@ -169,8 +172,7 @@ int32_t JpgDecIdxEntryStart(const JpgDecoder *dec, int32_t column, int32_t row) 
                                      static_cast<uint32_t>(row));
     if (JpgIndexOffset(index, entry) == 0)
         return -1;
-    int32_t entryColumn = column - column % static_cast<int32_t>(index->interval);
-    return row * dec->mcusPerRow + entryColumn;
+    return row * dec->mcusPerRow + EntryColumn(index, column);
 }
 
 uint32_t JpgDecIdxResume(JpgDecoder *dec, int32_t column, int32_t row) {
@@ -184,7 +186,7 @@ uint32_t JpgDecIdxResume(JpgDecoder *dec, int32_t column, int32_t row) {
         dec->scanComponents[k]->dcPredictor =
             JpgIndexDcValue(index, entry, static_cast<uint32_t>(k));
     }
-    dec->mcuColumn = column - column % static_cast<int32_t>(index->interval);
+    dec->mcuColumn = EntryColumn(index, column);
     dec->mcuRow = row;
     return VLTJPG_OK;
 }

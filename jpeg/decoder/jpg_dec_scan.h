@@ -67,13 +67,20 @@ inline int32_t JpgDecNonzeroBound(const int16_t *coef) {
     return outside ? 63 : (corner ? 24 : 0);
 }
 
+// Bytes of the row store: one MCU row of coefficient blocks, so its size
+// depends on the width only.
+inline uint64_t JpgDecRowStoreBytes(const JpgDecoder *dec) {
+    return static_cast<uint64_t>(dec->frameBlocksPerMcu) *
+           static_cast<uint64_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes;
+}
+
 // Helpers shared by the marker parser, creation, the decode loop and the
 // multi-scan files; hidden, so not exported.
 
-// Checks a scan of a multi-scan image against the scans before it (ITU
-// T.81 G.1.1.1): spectral band and approximation bits of a progressive
-// scan, one scan per component of a sequential image. Records what the
-// scan codes; 0x8010 for a scan that breaks the rules.
+// Checks a scan of a multi-scan image against the scans before it:
+// spectral band and approximation bits of a progressive scan, one scan per
+// component of a sequential image. Records what the scan codes; 0x8010 for
+// a scan that breaks the rules.
 JPG_DEC_HIDDEN uint32_t JpgDecCheckScan(JpgDecoder *dec, const JpgDecScanParams &scan);
 // Creates the record and reader of the scan the parser has just set up
 // (decoder scan fields, main reader on its first data byte) and appends it
@@ -106,7 +113,7 @@ uint32_t JpgDecPOutCoef(JpgDecoder *dec, int32_t x, int32_t y);
 // Run driver of a multi-scan image for request modes 1 and 2.
 uint32_t JpgDecPDataLayer(JpgDecoder *dec, JpgDecRequest *request);
 
-// Progressive block decoders (ITU T.81 G.1.2): DC first and refinement,
+// Progressive block decoders: DC first and refinement,
 // AC first and refinement. Each accumulates into `coef`, the block as
 // earlier scans left it. 0, or 0x8010 when the data ran out or an AC
 // refinement symbol is invalid.

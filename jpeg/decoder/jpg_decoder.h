@@ -184,6 +184,10 @@ inline void *JpgDecAlloc(JpgDecoder *dec, uint32_t size) {
     return JpgMemAlloc(size, dec->alloc, dec->allocSlots, dec->memContext);
 }
 
+inline void *JpgDecAllocZeroed(JpgDecoder *dec, uint32_t size) {
+    return JpgMemAllocZeroed(size, dec->alloc, dec->allocSlots, dec->memContext);
+}
+
 inline void JpgDecFree(JpgDecoder *dec, void *block) {
     JpgMemFree(block, dec->release, dec->allocSlots, dec->memContext);
 }
@@ -199,6 +203,8 @@ inline void JpgDecFree(JpgDecoder *dec, void *block) {
             return result_;                                                                        \
     } while (0)
 
+// Releases a reader and its buffer; null is passed over.
+JPG_DEC_HIDDEN void JpgDecFreeReader(JpgDecoder *dec, JpgHufReader *reader);
 // Binds the main reader to a stream and fills it; positions are counted
 // from the stream's start whatever its current position.
 JPG_DEC_HIDDEN uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream);

@@ -10,11 +10,6 @@
 
 namespace {
 
-// Allocates a zeroed block through the decoder's memory glue.
-void *AllocZeroed(JpgDecoder *dec, uint32_t size) {
-    return JpgMemAllocZeroed(size, dec->alloc, dec->allocSlots, dec->memContext);
-}
-
 // The allocation slots exist only with an allocation callback; a free
 // callback without one is treated as if neither were given.
 JpgDecoder *AllocState(const vltJpgDecoderParams *params) {
@@ -40,7 +35,7 @@ JpgDecoder *AllocState(const vltJpgDecoderParams *params) {
 
 bool AllocComponents(JpgDecoder *dec) {
     auto *block = static_cast<JpgDecComponent *>(
-        AllocZeroed(dec, kJpgDecMaxComponents * sizeof(JpgDecComponent)));
+        JpgDecAllocZeroed(dec, kJpgDecMaxComponents * sizeof(JpgDecComponent)));
     if (!block)
         return false;
     for (int32_t i = 0; i < kJpgDecMaxComponents; ++i)
@@ -54,7 +49,7 @@ uint32_t AllocReader(JpgDecoder *dec, const vltJpgDecoderParams *params) {
     uint32_t chunk = params->chunkSize ? params->chunkSize : kJpgDecDefaultChunkSize;
     if (chunk < 256 || chunk > (1u << 24))
         return VLTJPG_ERR_ARGUMENT;
-    auto *reader = static_cast<JpgHufReader *>(AllocZeroed(dec, sizeof(JpgHufReader)));
+    auto *reader = static_cast<JpgHufReader *>(JpgDecAllocZeroed(dec, sizeof(JpgHufReader)));
     if (!reader)
         return VLTJPG_ERR_MEMORY;
     dec->reader = reader;
@@ -80,9 +75,9 @@ bool AllocBlockArea(JpgDecoder *dec) {
 }
 
 bool AllocTableRecords(JpgDecoder *dec) {
-    auto *quant = static_cast<JpgQuantTable *>(AllocZeroed(dec, 4 * sizeof(JpgQuantTable)));
-    auto *dc = static_cast<JpgHuffTable *>(AllocZeroed(dec, 4 * sizeof(JpgHuffTable)));
-    auto *ac = static_cast<JpgHuffTable *>(AllocZeroed(dec, 4 * sizeof(JpgHuffTable)));
+    auto *quant = static_cast<JpgQuantTable *>(JpgDecAllocZeroed(dec, 4 * sizeof(JpgQuantTable)));
+    auto *dc = static_cast<JpgHuffTable *>(JpgDecAllocZeroed(dec, 4 * sizeof(JpgHuffTable)));
+    auto *ac = static_cast<JpgHuffTable *>(JpgDecAllocZeroed(dec, 4 * sizeof(JpgHuffTable)));
     for (int32_t t = 0; t < 4; ++t) {
         dec->quantTables[t] = quant ? &quant[t] : nullptr;
         dec->dcDefs[t] = dc ? &dc[t] : nullptr;
@@ -199,6 +194,13 @@ uint32_t JpgDecBindStream(JpgDecoder *dec, void *stream) {
     return result;
 }
 
+void JpgDecFreeReader(JpgDecoder *dec, JpgHufReader *reader) {
+    if (!reader)
+        return;
+    JpgDecFree(dec, reader->buffer);
+    JpgDecFree(dec, reader);
+}
+
 extern "C" {
 
 uint32_t JpgDecInit(JpgDecoder **handle, vltJpgDecoderParams *params) {
@@ -218,10 +220,7 @@ uint32_t JpgDecUninit(JpgDecoder *dec) {
     if (!dec)
         return VLTJPG_ERR_ARGUMENT;
     JpgDecFree(dec, dec->components[0]);
-    if (dec->reader) {
-        JpgDecFree(dec, dec->reader->buffer);
-        JpgDecFree(dec, dec->reader);
-    }
+    JpgDecFreeReader(dec, dec->reader);
     JpgDecFreeScans(dec);
     JpgDecIdxRelease(dec);
     JpgDecFree(dec, dec->blockArea);

@@ -68,10 +68,6 @@ uint32_t ReadSegmentLength(JpgHufReader *reader, uint32_t *remaining) {
     return VLTJPG_OK;
 }
 
-} // namespace
-
-namespace {
-
 // Reads past the next 0xFF byte: a search through the buffered bytes, since
 // it passes over whole scans of entropy-coded data in a multi-scan file.
 uint32_t SkipPastFF(JpgHufReader *reader) {

@@ -22,9 +22,8 @@ int16_t *RowStoreBlock(JpgDecoder *dec, int32_t index) {
 }
 
 void ClearRowStore(JpgDecoder *dec) {
-    JpgMemSet(dec->rowStore, 0,
-              static_cast<uint32_t>(dec->frameBlocksPerMcu) *
-                  static_cast<uint32_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes);
+    // The size was checked to fit when the store was made.
+    JpgMemSet(dec->rowStore, 0, static_cast<uint32_t>(JpgDecRowStoreBytes(dec)));
 }
 
 // Sample output at 1/8 scale of a progressive image reads only the DC of

@@ -1,6 +1,5 @@
-// Progressive block decoders (ITU T.81 G.1.2): each scan adds its spectral
-// band or one more bit of precision to the blocks earlier scans left in the
-// row store. Bits come through the same cursor as the baseline decoder's,
+// Progressive block decoders: each scan adds its spectral band or one more
+// bit of precision to the blocks earlier scans left in the row store. Bits come through the same cursor as the baseline decoder's,
 // so stuffing, markers and refills behave alike; a block that runs into a
 // marker keeps what it held before.
 #include "decoder/jpg_block_decode.h"

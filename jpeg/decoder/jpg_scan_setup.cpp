@@ -11,10 +11,6 @@ namespace {
 // need at most 14 bits of magnitude.
 constexpr int32_t kMaxApproximationBit = 13;
 
-void *AllocZeroed(JpgDecoder *dec, uint32_t size) {
-    return JpgMemAllocZeroed(size, dec->alloc, dec->allocSlots, dec->memContext);
-}
-
 // Spectral band and approximation bits of one progressive scan on their
 // own: a DC scan codes only the DC and may be interleaved, an AC scan one
 // band of one component; a refinement adds exactly one bit.
@@ -72,12 +68,13 @@ JpgDecBlockRoutine ChooseBlockDecoder(const JpgDecoder *dec, const JpgHufReader 
 // Huffman tables as they stand at its SOS (later DHT segments belong to
 // later scans).
 uint32_t CreateScanReader(JpgDecoder *dec, JpgDecScan *scan) {
-    auto *reader = static_cast<JpgHufReader *>(AllocZeroed(dec, sizeof(JpgHufReader)));
+    auto *reader = static_cast<JpgHufReader *>(JpgDecAllocZeroed(dec, sizeof(JpgHufReader)));
     scan->reader = reader;
     if (!reader)
         return VLTJPG_ERR_MEMORY;
     reader->chunkSize = kJpgScanChunkSize;
-    reader->buffer = static_cast<uint8_t *>(AllocZeroed(dec, kJpgScanChunkSize + kJpgHufSlack));
+    reader->buffer =
+        static_cast<uint8_t *>(JpgDecAllocZeroed(dec, kJpgScanChunkSize + kJpgHufSlack));
     if (!reader->buffer)
         return VLTJPG_ERR_MEMORY;
     const JpgHufReader *main = dec->reader;
@@ -95,7 +92,7 @@ uint32_t CreateScanReader(JpgDecoder *dec, JpgDecScan *scan) {
 bool CopyScanComponents(JpgDecoder *dec, JpgDecScan *scan) {
     const int32_t count = dec->scanComponentCount;
     auto *copies = static_cast<JpgDecComponent *>(
-        AllocZeroed(dec, static_cast<uint32_t>(count) * sizeof(JpgDecComponent)));
+        JpgDecAllocZeroed(dec, static_cast<uint32_t>(count) * sizeof(JpgDecComponent)));
     if (!copies)
         return false;
     for (int32_t k = 0; k < count; ++k) {
@@ -126,13 +123,11 @@ bool EveryComponentCoded(const JpgDecoder *dec) {
     return true;
 }
 
-// One MCU row of coefficient blocks; its size depends on the width only.
 uint32_t AllocRowStore(JpgDecoder *dec) {
-    const uint64_t bytes = static_cast<uint64_t>(dec->frameBlocksPerMcu) *
-                           static_cast<uint64_t>(dec->frameMcusPerRow) * kJpgDecBlockBytes;
+    const uint64_t bytes = JpgDecRowStoreBytes(dec);
     if (bytes > 0x7FFFFFFFu)
         return VLTJPG_ERR_MEMORY;
-    dec->rowStore = static_cast<int16_t *>(AllocZeroed(dec, static_cast<uint32_t>(bytes)));
+    dec->rowStore = static_cast<int16_t *>(JpgDecAllocZeroed(dec, static_cast<uint32_t>(bytes)));
     return dec->rowStore ? VLTJPG_OK : VLTJPG_ERR_MEMORY;
 }
 
@@ -169,7 +164,7 @@ uint32_t JpgDecCheckScan(JpgDecoder *dec, const JpgDecScanParams &scan) {
 }
 
 uint32_t JpgDecAddScan(JpgDecoder *dec) {
-    auto *scan = static_cast<JpgDecScan *>(AllocZeroed(dec, sizeof(JpgDecScan)));
+    auto *scan = static_cast<JpgDecScan *>(JpgDecAllocZeroed(dec, sizeof(JpgDecScan)));
     if (!scan)
         return VLTJPG_ERR_MEMORY;
     AppendToScanList(dec, scan);
@@ -208,10 +203,7 @@ void JpgDecFreeScans(JpgDecoder *dec) {
     while (scan) {
         JpgDecScan *next = scan->next;
         JpgDecFree(dec, scan->components[0]);
-        if (scan->reader) {
-            JpgDecFree(dec, scan->reader->buffer);
-            JpgDecFree(dec, scan->reader);
-        }
+        JpgDecFreeReader(dec, scan->reader);
         JpgDecFree(dec, scan);
         scan = next;
     }

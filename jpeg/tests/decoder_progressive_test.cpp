@@ -146,6 +146,16 @@ TEST(DecoderProgressive, MatchesLibjpegCoefficientsAndBaselineSamples) {
     }
 }
 
+// The byte after the segment whose marker is at `at`.
+size_t SegmentEnd(const std::vector<uint8_t> &jpeg, size_t at) {
+    return at + 2 + ((static_cast<size_t>(jpeg[at + 2]) << 8) | jpeg[at + 3]);
+}
+
+// Entropy-coded data ends at a marker other than RSTn.
+bool EndsScanData(const std::vector<uint8_t> &jpeg, size_t at) {
+    return jpeg[at] == 0xFF && jpeg[at + 1] != 0 && (jpeg[at + 1] & 0xF8) != 0xD0;
+}
+
 // Offsets of the SOS markers of a file, found by walking its segments
 // (table bytes may look like markers) and passing over entropy-coded data.
 std::vector<size_t> ScanOffsets(const std::vector<uint8_t> &jpeg) {
@@ -157,12 +167,10 @@ std::vector<size_t> ScanOffsets(const std::vector<uint8_t> &jpeg) {
             break;
         if (code == 0xDA)
             offsets.push_back(at);
-        at += 2 + ((static_cast<size_t>(jpeg[at + 2]) << 8) | jpeg[at + 3]);
+        at = SegmentEnd(jpeg, at);
         if (code != 0xDA)
             continue;
-        // Entropy-coded data ends at a marker other than RSTn.
-        while (at + 1 < jpeg.size() &&
-               !(jpeg[at] == 0xFF && jpeg[at + 1] != 0 && (jpeg[at + 1] & 0xF8) != 0xD0))
+        while (at + 1 < jpeg.size() && !EndsScanData(jpeg, at))
             ++at;
     }
     return offsets;
@@ -174,9 +182,9 @@ std::vector<uint8_t> Cut(const std::vector<uint8_t> &jpeg, size_t size) {
 
 // Entropy-coded data of the scan whose SOS is at `sos`: [first, end).
 std::pair<size_t, size_t> ScanData(const std::vector<uint8_t> &jpeg, size_t sos) {
-    size_t first = sos + 2 + ((static_cast<size_t>(jpeg[sos + 2]) << 8) | jpeg[sos + 3]);
+    size_t first = SegmentEnd(jpeg, sos);
     size_t end = first;
-    while (!(jpeg[end] == 0xFF && jpeg[end + 1] != 0 && (jpeg[end + 1] & 0xF8) != 0xD0))
+    while (!EndsScanData(jpeg, end))
         ++end;
     return {first, end};
 }
@@ -199,7 +207,7 @@ TEST(DecoderProgressive, CutFilesDecodeTheScansTheyHold) {
             ASSERT_EQ(ours.result, 0u);
             for (size_t p = 0; p < want.size(); ++p)
                 EXPECT_LE(oracle::Compare(ours.planes[p], want[p]).maxDiff, 12) << "plane " << p;
-            size_t data = scans[s - 1] + 2 + ((jpeg[scans[s - 1] + 2] << 8) | jpeg[scans[s - 1] + 3]);
+            size_t data = SegmentEnd(jpeg, scans[s - 1]);
             for (size_t inside : {data + 1, (data + scans[s]) / 2, scans[s] - 1}) {
                 for (int denominator : {1, 8}) {
                     harness::Decoded partial = harness::DecodeImage(Cut(jpeg, inside), denominator);
